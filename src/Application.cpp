@@ -1,0 +1,64 @@
+#include "Application.h"
+
+#include "Globals.h"
+#include "Rules.h"
+#include "Unit1.h"
+#include "platform.h"
+
+#include <QMessageBox>
+
+Application::Application(int& argc, char** argv)
+  : QApplication(argc, argv)
+{
+    // The frame is the main window: closing it ends the program, whatever else is open.
+    setQuitOnLastWindowClosed(false);
+}
+
+void Application::CreateForm(std::function<void()> construct)
+{
+    forms_.push_back(std::move(construct));
+}
+
+int Application::Run()
+{
+    for (auto& construct : forms_) {
+        construct();
+    }
+    if (Form1) {
+        guarded([] { Form1->applyShowCommand(ombrix::platform().startShowCommand()); });
+    }
+    return exec();
+}
+
+void Application::showError(const QString& message)
+{
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("エラー"), rules::withFullStop(message),
+                    QMessageBox::Ok);
+    box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    box.exec();
+}
+
+void Application::showCurrentError()
+{
+    try {
+        throw;
+    } catch (const OmbrixError& e) {
+        showError(e.message());
+    } catch (const std::exception& e) {
+        showError(QString::fromUtf8(e.what()));
+    } catch (...) {
+        showError(QStringLiteral("不明なエラーが発生しました"));
+    }
+}
+
+bool Application::notify(QObject* receiver, QEvent* event)
+{
+    // Handlers catch their own errors (see guarded()); this is the last line of defence for an
+    // error raised where no handler wrapped it.
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        showCurrentError();
+        return false;
+    }
+}

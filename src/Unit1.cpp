@@ -1,0 +1,254 @@
+// TForm1: layout, start-up, resize, close and the plain button handlers.
+
+#include "Unit1.h"
+
+#include "Application.h"
+#include "Unit2.h"
+#include "Unit3.h"
+#include "Unit4.h"
+#include "WindowShow.h"
+#include "controls/GlowButton.h"
+#include "controls/HandleImage.h"
+
+#include "Rules.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QScreen>
+
+namespace {
+
+// The six buttons: text and place inside Rectangle2, which sits at (2, 2) in the window.
+struct ButtonPlace
+{
+    GlowButton* TForm1::*field;
+    const char* text;
+    int x, y;
+};
+constexpr int kRect2Left = 2;
+constexpr int kRect2Top = 2;
+constexpr int kButtonSize = 22;
+const ButtonPlace kButtons[] = {
+    { &TForm1::btnClose, "X", 82, 26 },   { &TForm1::btnCopi, "C", 38, 4 },
+    { &TForm1::btnHelp, "A", 38, 26 },    { &TForm1::btnFilSave, "V", 60, 4 },
+    { &TForm1::btnZoom, "W", 82, 4 },     { &TForm1::btnSaisyouka, "S", 60, 26 },
+};
+
+constexpr int kHandleSize = 30;
+constexpr QPoint kMoveHandlePos(2, 2);
+constexpr int kDesignWidth = 738;
+constexpr int kDesignHeight = 427;
+constexpr int kStartWidth = 384;
+constexpr int kStartHeight = 246;
+
+const char* const kMoveHandleHint =
+  "左ボタンドラッグ:枠移動、[Shift]+左ボタンドラッグ:枠リサイズ、\n"
+  "右クリック:画像コピー、中ボタンクリック:ファイル保存、\n"
+  "[Ctrl]+左クリック:枠最大化/枠可変";
+const char* const kResizeHandleHint =
+  "左ボタンドラッグ:枠リサイズ、[Shift]+左ボタンドラッグ:枠移動、\n"
+  "右クリック:画像コピー、中ボタンクリック:ファイル保存";
+
+QRegion ring(int inset, int w, int h)
+{
+    const QRect outer(inset, inset, w - 2 * inset, h - 2 * inset);
+    if (outer.width() <= 2 || outer.height() <= 2) {
+        return QRegion(outer);
+    }
+    return QRegion(outer).subtracted(QRegion(outer.adjusted(1, 1, -1, -1)));
+}
+
+} // namespace
+
+TForm1::TForm1()
+  : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+{
+    Form1 = this;
+    setWindowTitle(QStringLiteral("Form1"));
+    setAttribute(Qt::WA_TranslucentBackground, true);
+    setAttribute(Qt::WA_NoSystemBackground, true);
+    buildLayout();
+
+    // Shown where a window of the design size would stand centred on the primary work area;
+    // FormCreate then shrinks it, keeping that top-left corner.
+    resize(kDesignWidth, kDesignHeight);
+    if (QScreen* primary = QGuiApplication::primaryScreen()) {
+        QRectF desktop;
+        for (QScreen* s : QGuiApplication::screens()) {
+            desktop |= QRectF(s->geometry());
+        }
+        move(rules::centredTopLeft(QRectF(primary->availableGeometry()),
+                                   QSizeF(kDesignWidth, kDesignHeight), desktop));
+    }
+    guarded([this] { FormCreate(this); });
+    guarded([this] { FormResize(this); });
+    show();
+    activateWindow();
+}
+
+TForm1::~TForm1()
+{
+    FormDestroy(this);
+}
+
+void TForm1::buildLayout()
+{
+    for (const ButtonPlace& b : kButtons) {
+        auto* button = new GlowButton(QString::fromLatin1(b.text), this);
+        button->setGeometry(kRect2Left + b.x, kRect2Top + b.y, kButtonSize, kButtonSize);
+        this->*(b.field) = button;
+        connect(button, &GlowButton::mouseEntered, this,
+                [this](QObject* s) { guarded([&] { buttonMouseEnter(s); }); });
+        connect(button, &GlowButton::mouseLeft, this,
+                [this](QObject* s) { guarded([&] { buttonMouseLeave(s); }); });
+    }
+    connect(btnCopi, &GlowButton::clicked, this, [this] { guarded([&] { btnCopiClick(btnCopi); }); });
+    connect(btnZoom, &GlowButton::clicked, this, [this] { guarded([&] { btnZoomClick(btnZoom); }); });
+    connect(btnHelp, &GlowButton::clicked, this, [this] { guarded([&] { btnHelpClick(btnHelp); }); });
+    connect(btnSaisyouka, &GlowButton::clicked, this,
+            [this] { guarded([&] { btnSaisyoukaClick(btnSaisyouka); }); });
+    connect(btnClose, &GlowButton::clicked, this,
+            [this] { guarded([&] { btnCloseClick(btnClose); }); });
+
+    imgContIdou = new HandleImage(HandleImage::movePicture(), this);
+    imgContIdou->setGeometry(QRect(kMoveHandlePos, QSize(kHandleSize, kHandleSize)));
+    imgContSaiz = new HandleImage(HandleImage::resizePicture(), this);
+    imgContSaiz->setGeometry(2, 52, kHandleSize, kHandleSize);
+}
+
+void TForm1::FormCreate(QObject*)
+{
+    resize(kStartWidth, kStartHeight);
+    wakuSaidai = false;
+    imgContIdou->setToolTip(QString::fromUtf8(kMoveHandleHint));
+    imgContSaiz->setToolTip(QString::fromUtf8(kResizeHandleHint));
+    iniYomu(this);
+    botanIroSet(this, botanIro);
+    syoriChu = false;
+    ombrix::platform().switchBeepOff();
+    gazoBmp = new QImage();
+    zoomHaba = 50;
+    zoomTaka = 50;
+}
+
+void TForm1::FormResize(QObject*)
+{
+    imgContSaiz->move(width() - imgContSaiz->width() - 4, height() - imgContSaiz->height() - 4);
+    setMask(drawnRegion());
+}
+
+void TForm1::FormCloseQuery(QObject*, bool&)
+{
+    iniKaku(this);
+}
+
+void TForm1::FormDestroy(QObject*)
+{
+    delete gazoBmp;
+    gazoBmp = nullptr;
+}
+
+void TForm1::applyShowCommand(ombrix::ShowCommand command)
+{
+    switch (command) {
+    case ombrix::ShowCommand::Maximized: showMaximized(); break;
+    case ombrix::ShowCommand::MinimizedNoActivate: showMinimized(); break;
+    case ombrix::ShowCommand::Normal: break;
+    }
+}
+
+QRegion TForm1::drawnRegion() const
+{
+    QRegion region = ring(0, width(), height()) + ring(2, width(), height());
+    const QWidget* const drawn[] = { btnCopi, btnFilSave,   btnZoom,     btnHelp,
+                                     btnSaisyouka, btnClose, imgContIdou, imgContSaiz };
+    for (const QWidget* child : drawn) {
+        region += child->geometry();
+    }
+    return region;
+}
+
+void TForm1::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setCompositionMode(QPainter::CompositionMode_Source);
+    p.fillRect(rect(), Qt::transparent);
+    p.setBrush(Qt::NoBrush);
+    // Rectangle1: white along the inside of the window's edge.
+    p.setPen(QColor::fromRgba(claWhite));
+    p.drawRect(0, 0, width() - 1, height() - 1);
+    // Rectangle2: black along the inside of its edge, 2 pixels in.
+    p.setPen(QColor::fromRgba(claBlack));
+    p.drawRect(2, 2, width() - 5, height() - 5);
+}
+
+void TForm1::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    guarded([this] { FormResize(this); });
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    bool canClose = true;
+    try {
+        FormCloseQuery(this, canClose);
+    } catch (...) {
+        canClose = false;
+        event->ignore();
+        Application::showCurrentError();
+        return;
+    }
+    if (!canClose) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    QCoreApplication::quit();
+}
+
+void TForm1::btnZoomClick(QObject*)
+{
+    showWindow(Form2);
+}
+
+void TForm1::btnHelpClick(QObject*)
+{
+    showWindow(Form3);
+}
+
+void TForm1::btnSaisyoukaClick(QObject*)
+{
+    setWindowState((windowState() & ~Qt::WindowActive) | Qt::WindowMinimized);
+}
+
+void TForm1::btnCloseClick(QObject*)
+{
+    close();
+}
+
+void TForm1::buttonMouseEnter(QObject* Sender)
+{
+    if (auto* b = qobject_cast<GlowButton*>(Sender)) {
+        b->setOpacity(1.0);
+    }
+}
+
+void TForm1::buttonMouseLeave(QObject* Sender)
+{
+    if (auto* b = qobject_cast<GlowButton*>(Sender)) {
+        b->setOpacity(0.5);
+    }
+}
+
+void TForm1::botanIroSet(QObject*, TAlphaColor iro)
+{
+    botanIro = iro;
+    const QColor colour = QColor::fromRgba(iro);
+    for (GlowButton* b : { btnCopi, btnFilSave, btnZoom, btnHelp, btnSaisyouka, btnClose }) {
+        b->setGlowColour(colour);
+    }
+    imgContIdou->setGlowColour(colour);
+    imgContSaiz->setGlowColour(colour);
+}

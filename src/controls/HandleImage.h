@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QColor>
+#include <QPixmap>
+#include <QWidget>
+
+// A handle of the frame: an opaque picture fitted into the control, drawn at the control's
+// opacity with an inner glow. It reports presses, releases, enter and leave to its owner.
+class HandleImage : public QWidget
+{
+    Q_OBJECT
+public:
+    HandleImage(const QPixmap& picture, QWidget* parent = nullptr);
+
+    double opacity() const { return opacity_; }
+    void setOpacity(double value);
+
+    QColor glowColour() const { return glow_; }
+    void setGlowColour(const QColor& colour);
+
+    // The two pictures: a four-way arrow cross (30 x 29) and a NW-SE double arrow (40 x 40),
+    // black on white.
+    static QPixmap movePicture();
+    static QPixmap resizePicture();
+
+signals:
+    void pressed(QObject* sender, Qt::MouseButton button, Qt::MouseButtons buttons,
+                 Qt::KeyboardModifiers modifiers, QPointF position);
+    void released(QObject* sender, Qt::MouseButton button, Qt::MouseButtons buttons,
+                  Qt::KeyboardModifiers modifiers, QPointF position);
+    void mouseEntered(QObject* sender);
+    void mouseLeft(QObject* sender);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+
+private:
+    QPixmap picture_;
+    double opacity_ = 0.5;
+    QColor glow_;
+};

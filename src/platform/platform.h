@@ -1,0 +1,72 @@
+#pragma once
+// The one door between Ombrix and the operating system. No Qt here: this library also builds
+// with a Windows cross-compiler on its own.
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace ombrix {
+
+// A block of opaque pixels, 0xAARRGGBB each (alpha always 0xFF), rows top to bottom.
+struct Pixels
+{
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> argb;
+
+    void resize(int w, int h)
+    {
+        width = w;
+        height = h;
+        argb.assign(static_cast<size_t>(w) * static_cast<size_t>(h), 0xFF000000u);
+    }
+};
+
+struct Rect
+{
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// How the system asked the program to show its main window at start.
+enum class ShowCommand
+{
+    Normal,
+    Maximized,
+    MinimizedNoActivate,
+};
+
+class Platform
+{
+public:
+    virtual ~Platform() = default;
+
+    // Copies the desktop block whose top-left corner is (x, y) in desktop coordinates into `into`,
+    // which the caller has sized. Pixels outside every display come out black.
+    virtual void copyDesktop(int x, int y, Pixels& into) = 0;
+
+    // Returns once the given top-level window (and any frame the window manager put around it)
+    // is really off the screen and the desktop beneath has had a moment to repaint.
+    virtual void waitHidden(uintptr_t window) = 0;
+
+    // Whether the key with this Windows virtual-key code is down now, whichever program has focus.
+    virtual bool keyDown(int virtualKey) = 0;
+
+    // Silences the system's warning beep for everyone, without saving it anywhere.
+    virtual void switchBeepOff() = 0;
+
+    virtual ShowCommand startShowCommand() = 0;
+};
+
+// The platform in use. The first call creates the native one unless a test has set another.
+Platform& platform();
+void setPlatform(std::unique_ptr<Platform> replacement);
+std::unique_ptr<Platform> createNativePlatform();
+
+// Runs before the toolkit starts: settings the process needs from its environment.
+void prepareProcess();
+
+} // namespace ombrix

@@ -1,0 +1,387 @@
+// X11 implementation of the platform layer: plain Xlib on a connection of its own, so that it
+// does not depend on how the toolkit talks to the server.
+
+#include "platform.h"
+#include "virtual_keys.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+#include <X11/extensions/Xrandr.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+namespace ombrix {
+
+namespace {
+
+Display* g_display = nullptr;
+int g_lastError = 0;
+XErrorHandler g_previousHandler = nullptr;
+
+// Errors on our own connection are expected (a window that vanished while we looked at it) and
+// are recorded, never fatal; errors on anybody else's connection go to whoever handled them before.
+int onXError(Display* display, XErrorEvent* event)
+{
+    if (display == g_display) {
+        g_lastError = event->error_code;
+        return 0;
+    }
+    return g_previousHandler ? g_previousHandler(display, event) : 0;
+}
+
+struct Box
+{
+    int x0, y0, x1, y1; // half-open
+    bool empty() const { return x1 <= x0 || y1 <= y0; }
+};
+
+Box intersect(const Box& a, const Box& b)
+{
+    return { std::max(a.x0, b.x0), std::max(a.y0, b.y0), std::min(a.x1, b.x1),
+             std::min(a.y1, b.y1) };
+}
+
+class X11Platform final : public Platform
+{
+public:
+    X11Platform() = default;
+
+    ~X11Platform() override
+    {
+        releaseShm();
+        if (display_) {
+            XCloseDisplay(display_);
+            g_display = nullptr;
+        }
+    }
+
+    void copyDesktop(int x, int y, Pixels& into) override
+    {
+        std::fill(into.argb.begin(), into.argb.end(), 0xFF000000u);
+        Display* d = display();
+        const Window root = DefaultRootWindow(d);
+        const Box request{ x, y, x + into.width, y + into.height };
+        const Box rootBox{ 0, 0, DisplayWidth(d, DefaultScreen(d)),
+                           DisplayHeight(d, DefaultScreen(d)) };
+        const Box area = intersect(request, rootBox);
+        if (area.empty()) {
+            return;
+        }
+        const int w = area.x1 - area.x0;
+        const int h = area.y1 - area.y0;
+
+        XImage* image = readRoot(d, root, area.x0, area.y0, w, h);
+        if (!image) {
+            throw std::runtime_error("画面の画像を読み取れません");
+        }
+        const int dx = area.x0 - x;
+        const int dy = area.y0 - y;
+        const bool fast = image->bits_per_pixel == 32 && image->red_mask == 0xFF0000 &&
+                          image->green_mask == 0xFF00 && image->blue_mask == 0xFF &&
+                          image->byte_order == LSBFirst;
+        for (int row = 0; row < h; ++row) {
+            uint32_t* out = into.argb.data() + static_cast<size_t>(dy + row) * into.width + dx;
+            if (fast) {
+                const auto* in =
+                  reinterpret_cast<const uint32_t*>(image->data + row * image->bytes_per_line);
+                for (int col = 0; col < w; ++col) {
+                    out[col] = in[col] | 0xFF000000u;
+                }
+            } else {
+                for (int col = 0; col < w; ++col) {
+                    out[col] = toArgb(image, XGetPixel(image, col, row));
+                }
+            }
+        }
+        if (image != shmImage_) {
+            XDestroyImage(image);
+        }
+        blackOutsideMonitors(d, root, x, y, into);
+    }
+
+    void waitHidden(uintptr_t windowId) override
+    {
+        Display* d = display();
+        const Window window = static_cast<Window>(windowId);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+        XSync(d, False);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (offScreen(d, window)) {
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        // What lay beneath needs a moment to repaint itself (or the compositor to redraw it).
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+
+    bool keyDown(int virtualKey) override
+    {
+        Display* d = tryDisplay();
+        if (!d) {
+            return false;
+        }
+        const auto syms = keysymsForVirtualKey(virtualKey);
+        if (syms.empty()) {
+            return false;
+        }
+        char keys[32];
+        XQueryKeymap(d, keys);
+        for (unsigned long sym : syms) {
+            const KeyCode code = XKeysymToKeycode(d, sym);
+            if (code != 0 && (keys[code / 8] & (1 << (code % 8)))) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    void switchBeepOff() override
+    {
+        Display* d = tryDisplay();
+        if (!d) {
+            return;
+        }
+        XKeyboardControl control{};
+        control.bell_percent = 0;
+        XChangeKeyboardControl(d, KBBellPercent, &control);
+        XFlush(d);
+    }
+
+    ShowCommand startShowCommand() override { return ShowCommand::Normal; }
+
+private:
+    Display* tryDisplay()
+    {
+        if (!display_) {
+            display_ = XOpenDisplay(nullptr);
+            if (display_) {
+                g_display = display_;
+                g_previousHandler = XSetErrorHandler(onXError);
+            }
+        }
+        return display_;
+    }
+
+    Display* display()
+    {
+        Display* d = tryDisplay();
+        if (!d) {
+            throw std::runtime_error("X サーバーに接続できません");
+        }
+        return d;
+    }
+
+    // True once neither the window nor the window manager's frame around it is viewable.
+    bool offScreen(Display* d, Window window)
+    {
+        g_lastError = 0;
+        XWindowAttributes attributes;
+        if (!XGetWindowAttributes(d, window, &attributes) || g_lastError) {
+            return true; // gone altogether
+        }
+        if (attributes.map_state == IsViewable) {
+            return false;
+        }
+        // The frame is the ancestor just below the root; a reparenting window manager may
+        // unmap it a little after the window itself.
+        Window current = window;
+        for (int depth = 0; depth < 16; ++depth) {
+            Window rootReturn = 0, parent = 0, *children = nullptr;
+            unsigned int count = 0;
+            g_lastError = 0;
+            if (!XQueryTree(d, current, &rootReturn, &parent, &children, &count) || g_lastError) {
+                return true;
+            }
+            if (children) {
+                XFree(children);
+            }
+            if (parent == rootReturn || parent == 0) {
+                break;
+            }
+            current = parent;
+        }
+        if (current == window) {
+            return true;
+        }
+        g_lastError = 0;
+        if (!XGetWindowAttributes(d, current, &attributes) || g_lastError) {
+            return true;
+        }
+        return attributes.map_state != IsViewable;
+    }
+
+    XImage* readRoot(Display* d, Window root, int x, int y, int w, int h)
+    {
+        if (useShm_ && ensureShm(d, w, h)) {
+            // The shared image may be larger than this read: describe the part we want.
+            shmImage_->width = w;
+            shmImage_->height = h;
+            shmImage_->bytes_per_line = w * (shmImage_->bits_per_pixel / 8);
+            g_lastError = 0;
+            if (XShmGetImage(d, root, shmImage_, x, y, AllPlanes) && !g_lastError) {
+                return shmImage_;
+            }
+            useShm_ = false; // the server refused once; do not ask again
+            releaseShm();
+        }
+        g_lastError = 0;
+        XImage* image = XGetImage(d, root, x, y, static_cast<unsigned>(w),
+                                  static_cast<unsigned>(h), AllPlanes, ZPixmap);
+        return g_lastError ? nullptr : image;
+    }
+
+    bool ensureShm(Display* d, int w, int h)
+    {
+        if (!XShmQueryExtension(d)) {
+            useShm_ = false;
+            return false;
+        }
+        const size_t needed = static_cast<size_t>(w) * static_cast<size_t>(h);
+        if (shmImage_ && needed <= shmCapacity_) {
+            return true;
+        }
+        releaseShm();
+        const int screen = DefaultScreen(d);
+        shmImage_ = XShmCreateImage(d, DefaultVisual(d, screen),
+                                    static_cast<unsigned>(DefaultDepth(d, screen)), ZPixmap,
+                                    nullptr, &shmInfo_, static_cast<unsigned>(w),
+                                    static_cast<unsigned>(h));
+        if (!shmImage_) {
+            return false;
+        }
+        const size_t bytes = static_cast<size_t>(shmImage_->bytes_per_line) * h;
+        shmInfo_.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+        if (shmInfo_.shmid < 0) {
+            XDestroyImage(shmImage_);
+            shmImage_ = nullptr;
+            return false;
+        }
+        shmInfo_.shmaddr = shmImage_->data = static_cast<char*>(shmat(shmInfo_.shmid, nullptr, 0));
+        shmInfo_.readOnly = False;
+        g_lastError = 0;
+        const bool attached = XShmAttach(d, &shmInfo_);
+        XSync(d, False);
+        // Marked for removal now, so that the segment goes away with the process whatever happens.
+        shmctl(shmInfo_.shmid, IPC_RMID, nullptr);
+        if (!attached || g_lastError) {
+            shmdt(shmInfo_.shmaddr);
+            shmImage_->data = nullptr;
+            XDestroyImage(shmImage_);
+            shmImage_ = nullptr;
+            return false;
+        }
+        shmAttached_ = true;
+        shmCapacity_ = needed;
+        return true;
+    }
+
+    void releaseShm()
+    {
+        if (!shmImage_) {
+            return;
+        }
+        if (shmAttached_ && display_) {
+            XShmDetach(display_, &shmInfo_);
+            XSync(display_, False);
+        }
+        shmdt(shmInfo_.shmaddr);
+        shmImage_->data = nullptr;
+        XDestroyImage(shmImage_);
+        shmImage_ = nullptr;
+        shmAttached_ = false;
+        shmCapacity_ = 0;
+    }
+
+    static uint32_t toArgb(const XImage* image, unsigned long pixel)
+    {
+        auto channel = [pixel](unsigned long mask) -> uint32_t {
+            if (!mask) {
+                return 0;
+            }
+            int shift = 0;
+            while (!((mask >> shift) & 1)) {
+                ++shift;
+            }
+            const unsigned long max = mask >> shift;
+            return static_cast<uint32_t>(((pixel & mask) >> shift) * 255 / max);
+        };
+        return 0xFF000000u | (channel(image->red_mask) << 16) |
+               (channel(image->green_mask) << 8) | channel(image->blue_mask);
+    }
+
+    // The root window may be larger than the union of the monitors (two displays of different
+    // heights); what lies outside every monitor is not on any screen and is returned black.
+    void blackOutsideMonitors(Display* d, Window root, int x, int y, Pixels& into)
+    {
+        int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+        if (!XRRQueryExtension(d, &eventBase, &errorBase) ||
+            !XRRQueryVersion(d, &major, &minor) || (major == 1 && minor < 5)) {
+            return;
+        }
+        int count = 0;
+        XRRMonitorInfo* monitors = XRRGetMonitors(d, root, True, &count);
+        if (!monitors || count == 0) {
+            if (monitors) {
+                XRRFreeMonitors(monitors);
+            }
+            return;
+        }
+        std::vector<Box> boxes;
+        for (int i = 0; i < count; ++i) {
+            boxes.push_back({ monitors[i].x, monitors[i].y, monitors[i].x + monitors[i].width,
+                              monitors[i].y + monitors[i].height });
+        }
+        XRRFreeMonitors(monitors);
+        const Box request{ x, y, x + into.width, y + into.height };
+        // Fast way out for the usual case: the block lies on one monitor.
+        for (const Box& b : boxes) {
+            const Box i = intersect(request, b);
+            if (i.x0 == request.x0 && i.y0 == request.y0 && i.x1 == request.x1 &&
+                i.y1 == request.y1) {
+                return;
+            }
+        }
+        for (int row = 0; row < into.height; ++row) {
+            for (int col = 0; col < into.width; ++col) {
+                const int px = x + col, py = y + row;
+                const bool shown = std::any_of(boxes.begin(), boxes.end(), [&](const Box& b) {
+                    return px >= b.x0 && px < b.x1 && py >= b.y0 && py < b.y1;
+                });
+                if (!shown) {
+                    into.argb[static_cast<size_t>(row) * into.width + col] = 0xFF000000u;
+                }
+            }
+        }
+    }
+
+    Display* display_ = nullptr;
+    bool useShm_ = true;
+    XImage* shmImage_ = nullptr;
+    XShmSegmentInfo shmInfo_{};
+    bool shmAttached_ = false;
+    size_t shmCapacity_ = 0;
+};
+
+} // namespace
+
+std::unique_ptr<Platform> createNativePlatform()
+{
+    return std::make_unique<X11Platform>();
+}
+
+void prepareProcess()
+{
+    // Wayland sessions run us through XWayland: the grab and the key state need an X server.
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+}
+
+} // namespace ombrix
