@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
+#include <QToolTip>
 
 namespace {
 
@@ -67,6 +68,8 @@ void TForm1::gamenGetModo(QObject*)
     bmpSyokika(haba, taka);
 
     GrabRecovery recovery(this);
+    // Our own hint window would otherwise be in the picture.
+    QToolTip::hideText();
     setVisible(false);
     ombrix::platform().waitHidden(static_cast<uintptr_t>(winId()));
     ombrix::platform().copyDesktop(left + 2, top + 3, *gamenBmp);

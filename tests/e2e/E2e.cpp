@@ -1,0 +1,307 @@
+#include "E2e.h"
+
+#include "Pattern.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QRegularExpression>
+#include <QThread>
+
+namespace e2e {
+
+Result run(const QString& program, const QStringList& args, int timeoutMs)
+{
+    QProcess p;
+    p.start(program, args);
+    Result r;
+    if (!p.waitForStarted(5000)) {
+        r.err = "could not start " + program.toUtf8();
+        return r;
+    }
+    p.closeWriteChannel();
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished(1000);
+        r.out = p.readAllStandardOutput();
+        r.err = p.readAllStandardError();
+        return r;
+    }
+    r.finished = p.exitStatus() == QProcess::NormalExit;
+    r.exitCode = p.exitCode();
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+bool waitFor(const std::function<bool()>& condition, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        if (condition()) {
+            return true;
+        }
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        QCoreApplication::processEvents();
+        QThread::msleep(10);
+    }
+}
+
+std::optional<QString> findWindow(const QString& nameRegex, int timeoutMs)
+{
+    const Result r = run("xdotool", { "search", "--sync", "--onlyvisible", "--name", nameRegex },
+                         timeoutMs);
+    if (!r.finished || r.exitCode != 0) {
+        return std::nullopt;
+    }
+    const QString first = QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts).value(0);
+    if (first.isEmpty()) {
+        return std::nullopt;
+    }
+    return first.trimmed();
+}
+
+bool windowGone(const QString& nameRegex, int timeoutMs)
+{
+    return waitFor(
+      [&] {
+          const Result r = run("xdotool", { "search", "--onlyvisible", "--name", nameRegex });
+          return r.finished && r.out.trimmed().isEmpty();
+      },
+      timeoutMs);
+}
+
+std::optional<QRect> windowGeometry(const QString& windowId)
+{
+    const Result r = run("xdotool", { "getwindowgeometry", "--shell", windowId });
+    if (!r.finished || r.exitCode != 0) {
+        return std::nullopt;
+    }
+    QRect g;
+    for (const QString& line : QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts)) {
+        const QString name = line.section('=', 0, 0);
+        const int value = line.section('=', 1).toInt();
+        if (name == "X") {
+            g.moveLeft(value);
+        } else if (name == "Y") {
+            g.moveTop(value);
+        } else if (name == "WIDTH") {
+            g.setWidth(value);
+        } else if (name == "HEIGHT") {
+            g.setHeight(value);
+        }
+    }
+    return g;
+}
+
+void click(int x, int y, int button)
+{
+    // Not "mousemove --sync": it waits for the pointer to move, forever if it is already there.
+    run("xdotool", { "mousemove", QString::number(x), QString::number(y) });
+    const QByteArray there = QString("x:%1 y:%2 ").arg(x).arg(y).toUtf8();
+    waitFor([&] { return run("xdotool", { "getmouselocation" }).out.startsWith(there); });
+    run("xdotool", { "click", QString::number(button) });
+}
+
+void key(const QString& keys)
+{
+    run("xdotool", { "key", keys });
+}
+
+std::optional<QImage> clipboardPng(int timeoutMs)
+{
+    const Result r =
+      run("xclip", { "-selection", "clipboard", "-o", "-t", "image/png" }, timeoutMs);
+    if (!r.finished || r.exitCode != 0) {
+        return std::nullopt;
+    }
+    QImage image;
+    if (!image.loadFromData(r.out, "PNG")) {
+        return std::nullopt;
+    }
+    return image;
+}
+
+void setClipboardText(const QString& text)
+{
+    // xclip stays behind to serve the selection; it ends when another program takes it over.
+    QProcess::startDetached("sh", { "-c", "printf %s \"$0\" | xclip -selection clipboard -i",
+                                    text });
+    waitFor([&] {
+        const Result r = run("xclip", { "-selection", "clipboard", "-o" });
+        return r.finished && QString::fromUtf8(r.out) == text;
+    });
+}
+
+QByteArray clipboardTargets()
+{
+    return run("xclip", { "-selection", "clipboard", "-o", "-t", "TARGETS" }).out;
+}
+
+QImage screenshot(const QRect& area)
+{
+    const QString crop = QString("%1x%2+%3+%4")
+                           .arg(area.width())
+                           .arg(area.height())
+                           .arg(area.x())
+                           .arg(area.y());
+    const Result r = run("import", { "-silent", "-window", "root", "-crop", crop, "png:-" });
+    QImage image;
+    image.loadFromData(r.out, "PNG");
+    return image.convertToFormat(QImage::Format_RGB32);
+}
+
+QString comparePicture(const QImage& picture, int left, int top,
+                       const std::function<uint32_t(int, int)>& expected)
+{
+    const QImage img = picture.convertToFormat(QImage::Format_ARGB32);
+    int differences = 0;
+    QString first;
+    for (int y = 0; y < img.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(img.constScanLine(y));
+        for (int x = 0; x < img.width(); ++x) {
+            const uint32_t want = expected(left + x, top + y) | 0xFF000000u;
+            if (line[x] != want) {
+                if (differences++ == 0) {
+                    first = QString("pixel (%1, %2) is %3, expected %4")
+                              .arg(x)
+                              .arg(y)
+                              .arg(line[x], 8, 16, QChar('0'))
+                              .arg(want, 8, 16, QChar('0'));
+                }
+            }
+        }
+    }
+    if (differences == 0) {
+        return {};
+    }
+    return QString("%1 of %2 pixels differ; first: %3")
+      .arg(differences)
+      .arg(img.width() * img.height())
+      .arg(first);
+}
+
+QString ombrixBinary()
+{
+    return QStringLiteral(OMBRIX_BINARY);
+}
+
+QString testdeskBinary()
+{
+    return QStringLiteral(TESTDESK_BINARY);
+}
+
+Ombrix::Ombrix()
+{
+    process_.setProcessChannelMode(QProcess::MergedChannels);
+}
+
+Ombrix::~Ombrix()
+{
+    if (process_.state() != QProcess::NotRunning) {
+        process_.kill();
+        process_.waitForFinished(3000);
+    }
+}
+
+bool Ombrix::start()
+{
+    const QString binary = dir_.filePath("Ombrix");
+    if (!QFile::copy(ombrixBinary(), binary)) {
+        return false;
+    }
+    process_.setWorkingDirectory(dir_.path());
+    process_.start(binary, {});
+    if (!process_.waitForStarted(5000)) {
+        return false;
+    }
+    // Our own instance's frame: the newest visible "Form1" of this process.
+    const QString pid = QString::number(process_.processId());
+    return waitFor(
+      [&] {
+          const Result r = run("xdotool", { "search", "--onlyvisible", "--pid", pid, "--name",
+                                            "^Form1$" });
+          windowId_ = QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts).value(0);
+          return !windowId_.isEmpty();
+      },
+      10000);
+}
+
+QRect Ombrix::geometry() const
+{
+    return windowGeometry(windowId_).value_or(QRect());
+}
+
+bool Ombrix::moveTo(int x, int y)
+{
+    run("xdotool", { "windowmove", "--sync", windowId_, QString::number(x), QString::number(y) });
+    return waitFor([&] { return geometry().topLeft() == QPoint(x, y); });
+}
+
+bool Ombrix::waitFinished(int timeoutMs)
+{
+    return process_.waitForFinished(timeoutMs);
+}
+
+QByteArray Ombrix::output()
+{
+    return process_.readAll();
+}
+
+OtherWindow::~OtherWindow()
+{
+    if (process_.state() != QProcess::NotRunning) {
+        process_.kill();
+        process_.waitForFinished(3000);
+    }
+}
+
+bool OtherWindow::start(const QRect& where)
+{
+    process_.start(testdeskBinary(),
+                   { "window", QString::number(where.x()), QString::number(where.y()),
+                     QString::number(where.width()), QString::number(where.height()) });
+    if (!process_.waitForStarted(5000)) {
+        return false;
+    }
+    const bool ready = waitFor([&] {
+        process_.waitForReadyRead(10);
+        buffer_ += process_.readAllStandardOutput();
+        return buffer_.contains("ready");
+    });
+    if (!ready) {
+        return false;
+    }
+    const int at = buffer_.indexOf("ready ");
+    windowId_ = QString::fromUtf8(buffer_.mid(at + 6, buffer_.indexOf('\n', at) - at - 6));
+    // Placed where we asked and painted, as a user would see it (the test keeps the window's
+    // top-left corner clear of anything drawn above it).
+    const QRect corner(where.topLeft(), QSize(3, 3));
+    return waitFor([&] {
+        return geometry() == where &&
+               comparePicture(screenshot(corner), where.x(), where.y(), testdesk::windowRgb)
+                 .isEmpty();
+    });
+}
+
+QRect OtherWindow::geometry() const
+{
+    return windowGeometry(windowId_).value_or(QRect());
+}
+
+QStringList OtherWindow::presses()
+{
+    process_.waitForReadyRead(10);
+    buffer_ += process_.readAllStandardOutput();
+    QStringList result;
+    for (const QByteArray& line : buffer_.split('\n')) {
+        if (line.startsWith("press ")) {
+            result << QString::fromUtf8(line.mid(6));
+        }
+    }
+    return result;
+}
+
+} // namespace e2e

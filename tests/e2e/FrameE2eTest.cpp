@@ -1,0 +1,234 @@
+// The real Ombrix on a real X server with a window manager: the frame's place and look, clicks
+// that pass through it, the copy to the clipboard, minimise and close.
+
+#include "E2e.h"
+#include "Pattern.h"
+
+#include <QTest>
+
+#include <cmath>
+
+using namespace e2e;
+
+namespace {
+
+// The frame's drawn parts, in window coordinates.
+constexpr QPoint kButtonC(40 + 11, 6 + 11);
+constexpr QPoint kButtonA(40 + 11, 28 + 11);
+constexpr QPoint kButtonS(62 + 11, 28 + 11);
+constexpr QPoint kButtonX(84 + 11, 28 + 11);
+
+QRect screenRect()
+{
+    const Result r = run("xdotool", { "getdisplaygeometry" });
+    const QStringList parts = QString::fromUtf8(r.out).split(' ', Qt::SkipEmptyParts);
+    return { 0, 0, parts.value(0).toInt(), parts.value(1).toInt() };
+}
+
+// Clicks "C", reads the clipboard as another program would, and dismisses the confirmation.
+std::optional<QImage> copyByButton(const QRect& frame)
+{
+    click(frame.x() + kButtonC.x(), frame.y() + kButtonC.y());
+    const auto box = findWindow("^情報$");
+    if (!box) {
+        qWarning("no confirmation appeared");
+        return std::nullopt;
+    }
+    auto picture = clipboardPng();
+    if (!picture) {
+        qWarning("no image/png on the clipboard");
+    }
+    run("xdotool", { "windowactivate", "--sync", *box });
+    key("Return");
+    if (!windowGone("^情報$")) {
+        qWarning("the confirmation did not go away");
+        return std::nullopt;
+    }
+    return picture;
+}
+
+} // namespace
+
+class FrameE2eTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void startsAtThePlacementRule();
+    void copiesExactlyTheFramedPixels_data();
+    void copiesExactlyTheFramedPixels();
+    void copyShowsOtherWindowsButNeverTheFrame();
+    void clicksPassThroughTheFrameButNotItsButtons();
+    void minimisesAndCloses();
+};
+
+void FrameE2eTest::initTestCase()
+{
+    QVERIFY2(qEnvironmentVariableIsSet("DISPLAY"),
+             "these tests drive a real X server: run them through scripts/test");
+    const Result r = run(testdeskBinary(), { "root" });
+    QVERIFY2(r.finished && r.exitCode == 0, r.err.constData());
+}
+
+void FrameE2eTest::startsAtThePlacementRule()
+{
+    Ombrix ombrix;
+    QVERIFY(ombrix.start());
+    const QRect frame = ombrix.geometry();
+
+    // The top-left of a 738 x 427 window centred on the primary work area.
+    const Result wa = run("xprop", { "-root", "-notype", "_NET_WORKAREA" });
+    const QStringList n = QString::fromUtf8(wa.out).section('=', 1).split(',');
+    QVERIFY2(n.size() >= 4, wa.out.constData());
+    const int left = static_cast<int>(std::nearbyint(n[0].toDouble() + (n[2].toDouble() - 738) / 2));
+    const int top = static_cast<int>(std::nearbyint(n[1].toDouble() + (n[3].toDouble() - 427) / 2));
+    QCOMPARE(frame, QRect(left, top, 384, 246));
+
+    // The look, read off the screen: white outermost ring, a transparent ring, the black ring;
+    // the resize handle 30 x 30 at (350, 212), one transparent pixel from the black ring.
+    QImage shot;
+    const QRect handle(350, 212, 30, 30);
+    const bool painted = waitFor([&] {
+        shot = screenshot(frame);
+        return shot.size() == frame.size() &&
+               (shot.pixel(handle.center()) & 0xFFFFFF) !=
+                 testdesk::patternRgb(frame.x() + handle.center().x(),
+                                      frame.y() + handle.center().y());
+    });
+    QVERIFY2(painted, "the resize handle was not drawn at (350, 212)");
+    auto desk = [&](int x, int y) { return testdesk::patternRgb(frame.x() + x, frame.y() + y); };
+    for (int y = 40; y < 200; ++y) {
+        QCOMPARE(shot.pixel(0, y) & 0xFFFFFF, 0xFFFFFFu);
+        QCOMPARE(shot.pixel(1, y) & 0xFFFFFF, desk(1, y));
+        QCOMPARE(shot.pixel(2, y) & 0xFFFFFF, 0x000000u);
+        QCOMPARE(shot.pixel(3, y) & 0xFFFFFF, desk(3, y));
+        QCOMPARE(shot.pixel(383, y) & 0xFFFFFF, 0xFFFFFFu);
+        QCOMPARE(shot.pixel(381, y) & 0xFFFFFF, 0x000000u);
+    }
+    int covered = 0;
+    for (int y = handle.top(); y <= handle.bottom(); ++y) {
+        QCOMPARE(shot.pixel(handle.left() - 1, y) & 0xFFFFFF, desk(handle.left() - 1, y));
+        QCOMPARE(shot.pixel(handle.right() + 1, y) & 0xFFFFFF, desk(handle.right() + 1, y));
+        for (int x = handle.left(); x <= handle.right(); ++x) {
+            covered += (shot.pixel(x, y) & 0xFFFFFF) != desk(x, y);
+        }
+    }
+    QVERIFY2(covered > 30 * 30 * 9 / 10, qPrintable(QString("handle covers %1 pixels").arg(covered)));
+    for (int x = handle.left(); x <= handle.right(); ++x) {
+        QCOMPARE(shot.pixel(x, handle.bottom() + 1) & 0xFFFFFF, desk(x, handle.bottom() + 1));
+    }
+}
+
+void FrameE2eTest::copiesExactlyTheFramedPixels_data()
+{
+    QTest::addColumn<QPoint>("place");
+    const QRect screen = screenRect();
+    QTest::addRow("middle") << QPoint(300, 200);
+    QTest::addRow("top-left corner of the screen") << QPoint(0, 0);
+    QTest::addRow("bottom-right corner of the screen")
+      << QPoint(screen.width() - 384, screen.height() - 246);
+    QTest::addRow("odd place past 256") << QPoint(777, 555);
+}
+
+void FrameE2eTest::copiesExactlyTheFramedPixels()
+{
+    QFETCH(QPoint, place);
+    Ombrix ombrix;
+    QVERIFY(ombrix.start());
+    setClipboardText("earlier text");
+    QVERIFY(ombrix.moveTo(place.x(), place.y()));
+    const QRect frame = ombrix.geometry();
+
+    const auto picture = copyByButton(frame);
+    QVERIFY2(picture, "no confirmation, or no image/png on the clipboard");
+    QCOMPARE(picture->size(), QSize(frame.width() - 4, frame.height() - 4));
+    const QString diff =
+      comparePicture(*picture, frame.x() + 2, frame.y() + 3, testdesk::patternRgb);
+    QVERIFY2(diff.isEmpty(), qPrintable(diff));
+
+    // The picture replaced the text, and the frame is back where it was.
+    QVERIFY(!clipboardTargets().contains("UTF8_STRING"));
+    QCOMPARE(ombrix.geometry(), frame);
+}
+
+void FrameE2eTest::copyShowsOtherWindowsButNeverTheFrame()
+{
+    Ombrix ombrix;
+    QVERIFY(ombrix.start());
+    QVERIFY(ombrix.moveTo(400, 300));
+    const QRect frame = ombrix.geometry();
+
+    // A window of another program lies under the frame's top-left lines, its handle and
+    // its buttons, and another under its bottom-right corner.
+    OtherWindow under, corner;
+    QVERIFY(under.start(QRect(350, 250, 160, 120)));
+    QVERIFY(corner.start(QRect(frame.right() - 60, frame.bottom() - 40, 100, 90)));
+    const QRect w1 = under.geometry(), w2 = corner.geometry();
+
+    for (int round = 0; round < 2; ++round) {
+        const auto picture = copyByButton(frame);
+        QVERIFY2(picture, qPrintable(QString("round %1").arg(round)));
+        QCOMPARE(picture->size(), QSize(380, 242));
+        const QString diff =
+          comparePicture(*picture, frame.x() + 2, frame.y() + 3, [&](int x, int y) {
+              return w1.contains(x, y) || w2.contains(x, y) ? testdesk::windowRgb(x, y)
+                                                            : testdesk::patternRgb(x, y);
+          });
+        QVERIFY2(diff.isEmpty(), qPrintable(QString("round %1: %2").arg(round).arg(diff)));
+    }
+}
+
+void FrameE2eTest::clicksPassThroughTheFrameButNotItsButtons()
+{
+    Ombrix ombrix;
+    QVERIFY(ombrix.start());
+    QVERIFY(ombrix.moveTo(200, 200));
+    const QRect frame = ombrix.geometry();
+    OtherWindow below;
+    QVERIFY(below.start(QRect(150, 150, 500, 400)));
+
+    // Inside the frame, on its transparent ring, and in the gap beside the resize handle.
+    const QList<QPoint> through = { frame.topLeft() + QPoint(200, 120),
+                                    frame.topLeft() + QPoint(1, 100),
+                                    frame.topLeft() + QPoint(frame.width() - 4, frame.height() - 20) };
+    for (const QPoint& p : through) {
+        click(p.x(), p.y());
+        const QString expected = QString("%1 %2").arg(p.x()).arg(p.y());
+        QVERIFY2(waitFor([&] { return below.presses().contains(expected); }),
+                 qPrintable("the click at " + expected + " did not reach the window below"));
+    }
+
+    // A click on "A" belongs to the frame: the About panel opens, and the window below sees
+    // nothing of it.
+    const int before = below.presses().size();
+    click(frame.x() + kButtonA.x(), frame.y() + kButtonA.y());
+    QVERIFY(findWindow("^About Ombrix$"));
+    QCOMPARE(below.presses().size(), before);
+}
+
+void FrameE2eTest::minimisesAndCloses()
+{
+    Ombrix ombrix;
+    QVERIFY(ombrix.start());
+    const QRect frame = ombrix.geometry();
+
+    click(frame.x() + kButtonS.x(), frame.y() + kButtonS.y());
+    QVERIFY2(waitFor([&] {
+                 const Result r = run("xprop", { "-id", ombrix.windowId(), "WM_STATE" });
+                 return r.out.contains("Iconic");
+             }),
+             "the frame did not minimise");
+
+    // Back from the task bar, then "X" ends the program.
+    run("xdotool", { "windowactivate", "--sync", ombrix.windowId() });
+    QVERIFY(waitFor([&] {
+        return !run("xprop", { "-id", ombrix.windowId(), "WM_STATE" }).out.contains("Iconic");
+    }));
+    QVERIFY(waitFor([&] { return ombrix.geometry() == frame; }));
+    click(frame.x() + kButtonX.x(), frame.y() + kButtonX.y());
+    QVERIFY2(ombrix.waitFinished(5000), "the program did not end");
+    QCOMPARE(ombrix.exitCode(), 0);
+}
+
+QTEST_GUILESS_MAIN(FrameE2eTest)
+#include "FrameE2eTest.moc"
