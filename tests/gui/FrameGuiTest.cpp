@@ -1,0 +1,232 @@
+// The real frame window in-process, over a synthetic desktop.
+
+#include "Application.h"
+#include "FakePlatform.h"
+#include "Globals.h"
+#include "Unit1.h"
+#include "Unit2.h"
+#include "Unit3.h"
+#include "Unit4.h"
+#include "controls/GlowButton.h"
+#include "controls/HandleImage.h"
+
+#include <QAbstractButton>
+#include <QClipboard>
+
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+FakePlatform* fake = nullptr;
+
+// Presses OK on the next modal message box; returns its text through `seen`.
+void answerNextMessage(QString* seen)
+{
+    QTimer::singleShot(0, [seen] {
+        QTimer* poll = new QTimer;
+        QObject::connect(poll, &QTimer::timeout, [poll, seen] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                if (seen) {
+                    *seen = box->windowTitle() + u'|' + box->text();
+                }
+                box->button(QMessageBox::Ok)->click();
+                poll->deleteLater();
+            }
+        });
+        poll->start(10);
+    });
+}
+
+} // namespace
+
+class FrameGuiTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void createdInOrderWithDefaults();
+    void resizeHandleFollowsTheCorner_data();
+    void resizeHandleFollowsTheCorner();
+    void onlyTheDrawnPartsTakeTheMouse();
+    void grabTakesTheFramedPixels();
+    void grabBlockIsTheChosenDisplaysSize();
+    void copyPutsThePictureOnTheClipboard();
+    void failedGrabLeavesNothingBehind();
+
+private:
+    std::unique_ptr<TForm1> form1;
+    std::unique_ptr<TForm3> form3;
+    std::unique_ptr<TForm2> form2;
+    std::unique_ptr<TForm4> form4;
+};
+
+void FrameGuiTest::initTestCase()
+{
+    auto platform = std::make_unique<FakePlatform>();
+    fake = platform.get();
+    ombrix::setPlatform(std::move(platform));
+    form1 = std::make_unique<TForm1>();
+    form3 = std::make_unique<TForm3>();
+    form2 = std::make_unique<TForm2>();
+    form4 = std::make_unique<TForm4>();
+    QVERIFY(QTest::qWaitForWindowExposed(form1.get()));
+}
+
+void FrameGuiTest::cleanupTestCase()
+{
+    form4.reset();
+    form2.reset();
+    form3.reset();
+    form1.reset();
+    QVERIFY(gazoBmp == nullptr);
+}
+
+void FrameGuiTest::createdInOrderWithDefaults()
+{
+    QCOMPARE(Form1, form1.get());
+    QCOMPARE(Form2, form2.get());
+    QCOMPARE(Form3, form3.get());
+    QCOMPARE(Form4, form4.get());
+    QCOMPARE(form1->size(), QSize(384, 246));
+    QCOMPARE(form1->windowTitle(), QString("Form1"));
+    QVERIFY(form1->windowFlags() & Qt::FramelessWindowHint);
+    QVERIFY(form1->windowFlags() & Qt::WindowStaysOnTopHint);
+    QCOMPARE(fake->beepOffs, 1);
+    QVERIFY(!syoriChu);
+    QVERIFY(gazoBmp && gazoBmp->isNull());
+    QCOMPARE(form1->btnCopi->toolTip(), QString::fromUtf8("画像コピー [Ctrl]+[Alt]+[C]"));
+
+    // The secondary windows wait hidden, at their sizes and titles.
+    const struct { QWidget* w; const char* title; QSize size; } secondary[] = {
+        { form2.get(), "Ombrix Zoom Window", { 425, 426 } },
+        { form3.get(), "About Ombrix", { 602, 637 } },
+        { form4.get(), "Ombrix  ショートカットキー設定", { 350, 380 } },
+    };
+    for (const auto& s : secondary) {
+        QVERIFY(!s.w->isVisible());
+        QCOMPARE(s.w->windowTitle(), QString::fromUtf8(s.title));
+        QCOMPARE(s.w->size(), s.size);
+        QVERIFY(s.w->windowFlags() & Qt::WindowStaysOnTopHint);
+    }
+}
+
+void FrameGuiTest::resizeHandleFollowsTheCorner_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QPoint>("handle");
+    QTest::addRow("start size") << QSize(384, 246) << QPoint(350, 212);
+    QTest::addRow("200 x 100") << QSize(200, 100) << QPoint(166, 66);
+    QTest::addRow("narrower than the handle") << QSize(20, 60) << QPoint(-14, 26);
+}
+
+void FrameGuiTest::resizeHandleFollowsTheCorner()
+{
+    QFETCH(QSize, size);
+    QFETCH(QPoint, handle);
+    form1->resize(size);
+    QTRY_COMPARE(form1->size(), size);
+    QCOMPARE(form1->imgContSaiz->pos(), handle);
+    QCOMPARE(form1->imgContIdou->pos(), QPoint(2, 2));
+    QVERIFY(form1->drawnRegion().contains(QRect(handle, QSize(30, 30)).intersected(form1->rect())));
+    form1->resize(384, 246);
+    QTRY_COMPARE(form1->size(), QSize(384, 246));
+}
+
+void FrameGuiTest::onlyTheDrawnPartsTakeTheMouse()
+{
+    const QRegion drawn = form1->mask();
+    QCOMPARE(drawn, form1->drawnRegion());
+    // Rings: column 0 and 2 drawn, 1 and 3 not.
+    QVERIFY(drawn.contains(QPoint(0, 100)));
+    QVERIFY(!drawn.contains(QPoint(1, 100)));
+    QVERIFY(drawn.contains(QPoint(2, 100)));
+    QVERIFY(!drawn.contains(QPoint(3, 100)));
+    QVERIFY(drawn.contains(QPoint(383, 100)));
+    QVERIFY(!drawn.contains(QPoint(382, 100)));
+    QVERIFY(drawn.contains(QPoint(381, 100)));
+    QVERIFY(drawn.contains(QPoint(200, 243)));
+    // Inside: only the buttons and handles.
+    QVERIFY(!drawn.contains(QPoint(200, 120)));
+    QVERIFY(drawn.contains(QPoint(40, 6)));   // "C"
+    QVERIFY(drawn.contains(QPoint(105, 49))); // "X", bottom-right pixel
+    QVERIFY(!drawn.contains(QPoint(106, 49)));
+    QVERIFY(drawn.contains(QPoint(365, 227))); // resize handle
+    QVERIFY(!drawn.contains(QPoint(380, 227)));
+}
+
+void FrameGuiTest::grabTakesTheFramedPixels()
+{
+    form1->move(100, 120);
+    QTRY_COMPARE(form1->pos(), QPoint(100, 120));
+    bool hiddenDuringCopy = false;
+    fake->onCopy = [&] { hiddenDuringCopy = !form1->isVisible(); };
+    form1->gamenGetModo(form1.get());
+    form1->gazoCopy(form1.get());
+    fake->onCopy = nullptr;
+    syoriChu = false;
+
+    QVERIFY(hiddenDuringCopy);
+    QVERIFY(form1->isVisible());
+    QCOMPARE(fake->lastCopyOrigin.x, 102);
+    QCOMPARE(fake->lastCopyOrigin.y, 123);
+    QCOMPARE(gazoBmp->size(), QSize(380, 242));
+    for (const QPoint p : { QPoint(0, 0), QPoint(379, 0), QPoint(0, 241), QPoint(379, 241),
+                            QPoint(17, 33) }) {
+        QCOMPARE(gazoBmp->pixel(p), FakePlatform::desktopPixel(102 + p.x(), 123 + p.y()));
+    }
+}
+
+void FrameGuiTest::grabBlockIsTheChosenDisplaysSize()
+{
+    const QScreen* screen = QGuiApplication::screens().value(0);
+    form1->gamenGetModo(form1.get());
+    syoriChu = false;
+    QCOMPARE(fake->lastCopyOrigin.width, screen->geometry().width());
+    QCOMPARE(fake->lastCopyOrigin.height, screen->geometry().height());
+}
+
+void FrameGuiTest::copyPutsThePictureOnTheClipboard()
+{
+    QGuiApplication::clipboard()->setText("before");
+    QString message;
+    answerNextMessage(&message);
+    form1->clipCopi(form1.get());
+    QCOMPARE(message, QString::fromUtf8("情報|クリップボードにコピーしました"));
+    QVERIFY(!syoriChu);
+    QVERIFY(form1->isVisible());
+    const QImage onClipboard = QGuiApplication::clipboard()->image();
+    QCOMPARE(onClipboard.size(), QSize(380, 242));
+    QCOMPARE(onClipboard.pixel(5, 7), FakePlatform::desktopPixel(form1->x() + 7, form1->y() + 10));
+    QVERIFY(QGuiApplication::clipboard()->text().isEmpty());
+}
+
+void FrameGuiTest::failedGrabLeavesNothingBehind()
+{
+    // Part-way errors must not leave the frame hidden nor the shortcuts dead.
+    fake->failCopy = true;
+    bool raised = false;
+    try {
+        form1->clipCopi(form1.get());
+    } catch (const std::exception&) {
+        raised = true;
+    }
+    fake->failCopy = false;
+    QVERIFY(raised);
+    QVERIFY(form1->isVisible());
+    QVERIFY(!syoriChu);
+
+    // And the next copy works.
+    answerNextMessage(nullptr);
+    const int before = fake->copies;
+    form1->clipCopi(form1.get());
+    QCOMPARE(fake->copies, before + 1);
+    QVERIFY(!syoriChu);
+}
+
+QTEST_MAIN(FrameGuiTest)
+#include "FrameGuiTest.moc"
