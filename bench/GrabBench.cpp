@@ -1,0 +1,64 @@
+// Times the screen grab of a full-screen frame on the current X display: the whole
+// gamenGetModo + gazoCopy, and the platform's desktop read alone. Prints figures only.
+
+#include "Application.h"
+#include "Globals.h"
+#include "Unit1.h"
+#include "platform.h"
+
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+void report(const char* what, std::vector<double> ms)
+{
+    std::sort(ms.begin(), ms.end());
+    std::printf("%-34s median %7.2f ms  min %7.2f  max %7.2f  (n=%zu)\n", what, ms[ms.size() / 2],
+                ms.front(), ms.back(), ms.size());
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ombrix::prepareProcess();
+    Application app(argc, argv);
+    TForm1 form;
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    form.setGeometry(screen);
+    if (!QTest::qWaitForWindowExposed(&form)) {
+        std::fprintf(stderr, "the frame did not appear\n");
+        return 1;
+    }
+    QTest::qWait(200);
+
+    const int runs = 30;
+    std::vector<double> grab, read;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer t;
+        t.start();
+        form.gamenGetModo(&form);
+        form.gazoCopy(&form);
+        grab.push_back(t.nsecsElapsed() / 1e6);
+        syoriChu = false;
+        QTest::qWait(50); // let the frame come back on screen before the next one
+    }
+    ombrix::Pixels pixels;
+    pixels.resize(screen.width(), screen.height());
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer t;
+        t.start();
+        ombrix::platform().copyDesktop(0, 0, pixels);
+        read.push_back(t.nsecsElapsed() / 1e6);
+    }
+    std::printf("Grab of a %dx%d frame (picture %dx%d)\n", screen.width(), screen.height(),
+                gazoBmp->width(), gazoBmp->height());
+    report("grab (hide, wait, read, show)", grab);
+    report("desktop read alone", read);
+    return 0;
+}
