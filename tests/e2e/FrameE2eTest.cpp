@@ -54,12 +54,16 @@ class FrameE2eTest : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void startsAtThePlacementRule();
     void copiesExactlyTheFramedPixels_data();
     void copiesExactlyTheFramedPixels();
     void copyShowsOtherWindowsButNeverTheFrame();
     void clicksPassThroughTheFrameButNotItsButtons();
     void minimisesAndCloses();
+
+private:
+    QProcess compositor;
 };
 
 void FrameE2eTest::initTestCase()
@@ -68,6 +72,22 @@ void FrameE2eTest::initTestCase()
              "these tests drive a real X server: run them through scripts/test");
     const Result r = run(testdeskBinary(), { "root" });
     QVERIFY2(r.finished && r.exitCode == 0, r.err.constData());
+
+    // The same steps again with a compositing manager drawing the screen.
+    if (qEnvironmentVariableIsSet("OMBRIX_E2E_COMPOSITED")) {
+        compositor.start("xcompmgr", {});
+        QVERIFY(compositor.waitForStarted(5000));
+        QVERIFY2(waitFor([] { return run(testdeskBinary(), { "composited" }).exitCode == 0; }),
+                 "xcompmgr did not take over the screen");
+    }
+}
+
+void FrameE2eTest::cleanupTestCase()
+{
+    if (compositor.state() != QProcess::NotRunning) {
+        compositor.terminate();
+        compositor.waitForFinished(3000);
+    }
 }
 
 void FrameE2eTest::startsAtThePlacementRule()

@@ -3,6 +3,7 @@
 //   testdesk window X Y W H            an ordinary, undecorated window at (X, Y) showing the
 //                                      inverted pattern in desktop coordinates; prints
 //                                      "ready", then "press X Y" (desktop) for each button press
+//   testdesk composited                exit status 0 when a compositing manager runs
 
 #include "Pattern.h"
 
@@ -42,10 +43,15 @@ int paintRoot(Display* d)
     GC gc = XCreateGC(d, pm, 0, nullptr);
     XPutImage(d, pm, gc, image, 0, 0, 0, 0, w, h);
     XSetWindowBackgroundPixmap(d, root, pm);
+    // Compositing managers paint the desktop from this property, not from the root's
+    // background; the pixmap must outlive us, as desktop-background setters keep theirs.
+    const Atom rootPmap = XInternAtom(d, "_XROOTPMAP_ID", False);
+    XChangeProperty(d, root, rootPmap, XA_PIXMAP, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&pm), 1);
     XClearWindow(d, root);
     XFreeGC(d, gc);
     XDestroyImage(image);
-    XFreePixmap(d, pm);
+    XSetCloseDownMode(d, RetainPermanent);
     XSync(d, False);
     return 0;
 }
@@ -110,10 +116,15 @@ int main(int argc, char** argv)
     if (argc == 2 && std::strcmp(argv[1], "root") == 0) {
         return paintRoot(d);
     }
+    if (argc == 2 && std::strcmp(argv[1], "composited") == 0) {
+        // Exit status 0 when a compositing manager runs on this screen.
+        const Atom cm = XInternAtom(d, "_NET_WM_CM_S0", False);
+        return XGetSelectionOwner(d, cm) != None ? 0 : 1;
+    }
     if (argc == 6 && std::strcmp(argv[1], "window") == 0) {
         return showWindow(d, std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]),
                           std::atoi(argv[5]));
     }
-    std::fprintf(stderr, "usage: testdesk root | testdesk window X Y W H\n");
+    std::fprintf(stderr, "usage: testdesk root | window X Y W H | composited\n");
     return 2;
 }
