@@ -43,4 +43,59 @@ QPoint centredTopLeft(const QRectF& workArea, const QSizeF& size, const QRectF& 
     return { left, top };
 }
 
+int32_t iniInteger(const QString& text, int32_t fallback)
+{
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    while (i < n && text[i] == u' ') {
+        ++i;
+    }
+    bool negative = false;
+    if (i < n && (text[i] == u'+' || text[i] == u'-')) {
+        negative = text[i] == u'-';
+        ++i;
+    }
+    bool hex = false;
+    if (i < n && (text[i] == u'$' || text[i] == u'x' || text[i] == u'X')) {
+        hex = true;
+        ++i;
+    } else if (i + 1 < n && text[i] == u'0' && (text[i + 1] == u'x' || text[i + 1] == u'X')) {
+        hex = true;
+        i += 2;
+    }
+    if (i >= n) {
+        return fallback;
+    }
+    uint64_t magnitude = 0;
+    const uint64_t limit = hex ? 0xFFFFFFFFull : (negative ? 0x80000000ull : 0x7FFFFFFFull);
+    for (; i < n; ++i) {
+        const char16_t c = text[i].unicode();
+        int digit = -1;
+        if (c >= u'0' && c <= u'9') {
+            digit = c - u'0';
+        } else if (hex && c >= u'a' && c <= u'f') {
+            digit = c - u'a' + 10;
+        } else if (hex && c >= u'A' && c <= u'F') {
+            digit = c - u'A' + 10;
+        }
+        if (digit < 0) {
+            return fallback;
+        }
+        magnitude = magnitude * (hex ? 16 : 10) + static_cast<uint64_t>(digit);
+        if (magnitude > limit) {
+            return fallback;
+        }
+    }
+    uint32_t bits = static_cast<uint32_t>(magnitude);
+    if (negative) {
+        bits = 0u - bits;
+    }
+    return static_cast<int32_t>(bits);
+}
+
+QString shortcutHint(const QString& label, const QString& letter)
+{
+    return label + QStringLiteral(" [Ctrl]+[Alt]+[") + letter + u']';
+}
+
 } // namespace rules

@@ -5,6 +5,7 @@
 #include <QRectF>
 #include <QString>
 
+#include <cstdint>
 #include <vector>
 
 namespace rules {
@@ -22,5 +23,13 @@ QString withFullStop(const QString& message);
 
 // Top-left corner of a window of `size` centred on `workArea`, kept within `desktop`.
 QPoint centredTopLeft(const QRectF& workArea, const QSizeF& size, const QRectF& desktop);
+
+// The settings file's integer rule: leading spaces, an optional sign, then decimal digits within
+// the signed 32-bit range, or hexadecimal digits (all 32 bits) after "$", "x", "X", "0x" or
+// "0X"; the digits must run to the end. Anything else gives `fallback`.
+int32_t iniInteger(const QString& text, int32_t fallback);
+
+// The hint of a shortcut button: `label` and the Ctrl+Alt+letter that does the same.
+QString shortcutHint(const QString& label, const QString& letter);
 
 } // namespace rules

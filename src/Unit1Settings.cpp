@@ -1,29 +1,100 @@
-// TForm1: the settings and the hints that show them.
+// TForm1: the settings file and the hints that show the settings.
 
 #include "Unit1.h"
 
+#include "Application.h"
+#include "Rules.h"
 #include "controls/GlowButton.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+namespace {
+
+struct LetterKey
+{
+    const char16_t* key;
+    const char* fallback;
+};
+// Actions 1 to 5: copy, save, zoom, minimise, close.
+constexpr LetterKey kLetterKeys[5] = {
+    { u"copi", "C" }, { u"save", "V" }, { u"zoom", "W" }, { u"mini", "S" }, { u"clos", "X" },
+};
+constexpr char16_t kSectionColour[] = u"botan";
+constexpr char16_t kSectionLetters[] = u"sKyMoj";
+constexpr char16_t kSectionKeys[] = u"kii";
+
+// Beside the program file, whatever the working folder.
+QString iniPath()
+{
+    return QDir::toNativeSeparators(QCoreApplication::applicationDirPath() +
+                                    QStringLiteral("/Ombrix.ini"));
+}
+
+std::u16string toU16(const QString& s)
+{
+    return std::u16string(reinterpret_cast<const char16_t*>(s.utf16()),
+                          static_cast<size_t>(s.size()));
+}
+
+QString fromU16(const std::u16string& s)
+{
+    return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+TAlphaColor readColour(ombrix::IniFile& ini, const char16_t* section, const char16_t* key,
+                       TAlphaColor fallback)
+{
+    const QString text = fromU16(ini.readString(section, key, u""));
+    return static_cast<TAlphaColor>(rules::iniInteger(text, static_cast<int32_t>(fallback)));
+}
+
+} // namespace
 
 void TForm1::iniYomu(QObject*)
 {
-    // Until the settings file is read, the defaults stand.
+    auto ini = ombrix::platform().openIniFile(iniPath().toStdString());
+    botanIro = readColour(*ini, kSectionColour, u"color", claBlue);
     for (size_t i = 0; i < kiiMoji.size(); ++i) {
+        kiiMoji[i] = fromU16(ini->readString(kSectionLetters, kLetterKeys[i].key,
+                                             toU16(QString::fromLatin1(kLetterKeys[i].fallback))));
+    }
+    kiiIro = readColour(*ini, kSectionKeys, u"fontcolor", claGold);
+    botanHintSet(this);
+    for (size_t i = 0; i < kiiMoji.size(); ++i) {
+        // An empty letter polls code 0, which no key reports.
         kiiCode[i] = kiiMoji[i].isEmpty() ? 0 : kiiMoji[i].at(0).unicode();
     }
-    botanHintSet(this);
 }
 
-void TForm1::iniKaku(QObject*) {}
+void TForm1::iniKaku(QObject*)
+{
+    const QString path = iniPath();
+    auto ini = ombrix::platform().openIniFile(path.toStdString());
+    const auto put = [&](const char16_t* section, const char16_t* key, const QString& value) {
+        if (!ini->writeString(section, key, toU16(value))) {
+            throw OmbrixError(QStringLiteral("%1 に書き込めません").arg(path));
+        }
+    };
+    put(kSectionColour, u"color", QString::number(static_cast<int32_t>(botanIro)));
+    for (size_t i = 0; i < kiiMoji.size(); ++i) {
+        put(kSectionLetters, kLetterKeys[i].key, kiiMoji[i]);
+    }
+    put(kSectionKeys, u"fontcolor", QString::number(static_cast<int32_t>(kiiIro)));
+    if (!ini->flush()) {
+        throw OmbrixError(QStringLiteral("%1 に書き込めません").arg(path));
+    }
+}
 
 void TForm1::botanHintSet(QObject*)
 {
-    const auto shortcut = [](const QString& letter) {
-        return QStringLiteral(" [Ctrl]+[Alt]+[") + letter + u']';
-    };
-    Form1->btnCopi->setToolTip(QStringLiteral("画像コピー") + shortcut(kiiMoji[0]));
-    Form1->btnFilSave->setToolTip(QStringLiteral("画像をファイル保存") + shortcut(kiiMoji[1]));
-    Form1->btnZoom->setToolTip(QStringLiteral("コーナーズームパネル") + shortcut(kiiMoji[2]));
+    Form1->btnCopi->setToolTip(rules::shortcutHint(QStringLiteral("画像コピー"), kiiMoji[0]));
+    Form1->btnFilSave->setToolTip(
+      rules::shortcutHint(QStringLiteral("画像をファイル保存"), kiiMoji[1]));
+    Form1->btnZoom->setToolTip(
+      rules::shortcutHint(QStringLiteral("コーナーズームパネル"), kiiMoji[2]));
     Form1->btnHelp->setToolTip(QStringLiteral("About"));
-    Form1->btnSaisyouka->setToolTip(QStringLiteral("最小化") + shortcut(kiiMoji[3]));
-    Form1->btnClose->setToolTip(QStringLiteral("Ombrixを閉じる") + shortcut(kiiMoji[4]));
+    Form1->btnSaisyouka->setToolTip(rules::shortcutHint(QStringLiteral("最小化"), kiiMoji[3]));
+    Form1->btnClose->setToolTip(
+      rules::shortcutHint(QStringLiteral("Ombrixを閉じる"), kiiMoji[4]));
 }

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace ombrix {
@@ -39,6 +41,24 @@ enum class ShowCommand
     MinimizedNoActivate,
 };
 
+// A profile file (".ini") opened for one series of reads and writes.
+class IniFile
+{
+public:
+    virtual ~IniFile() = default;
+    // The value, or `fallback` when the file, the section or the key is missing.
+    virtual std::u16string readString(std::u16string_view section, std::u16string_view key,
+                                      std::u16string_view fallback) = 0;
+    // False when the value cannot be written.
+    virtual bool writeString(std::u16string_view section, std::u16string_view key,
+                             std::u16string_view value) = 0;
+    // Puts what was written on disk; false when that fails.
+    virtual bool flush() = 0;
+};
+
+// The profile file of our own reader and writer, for systems without a profile service.
+std::unique_ptr<IniFile> openPortableIniFile(const std::string& path);
+
 class Platform
 {
 public:
@@ -59,6 +79,9 @@ public:
     virtual void switchBeepOff() = 0;
 
     virtual ShowCommand startShowCommand() = 0;
+
+    // The profile file at `path` (UTF-8); touches no file until it is read or written.
+    virtual std::unique_ptr<IniFile> openIniFile(const std::string& path) = 0;
 };
 
 // The platform in use. The first call creates the native one unless a test has set another.

@@ -158,6 +158,11 @@ public:
 
     ShowCommand startShowCommand() override { return ShowCommand::Normal; }
 
+    std::unique_ptr<IniFile> openIniFile(const std::string& path) override
+    {
+        return openPortableIniFile(path);
+    }
+
 private:
     Display* tryDisplay()
     {

@@ -41,6 +41,10 @@ public:
     bool keyDown(int virtualKey) override { return down.count(virtualKey) > 0; }
     void switchBeepOff() override { ++beepOffs; }
     ombrix::ShowCommand startShowCommand() override { return showCommand; }
+    std::unique_ptr<ombrix::IniFile> openIniFile(const std::string& path) override
+    {
+        return ombrix::openPortableIniFile(path);
+    }
 
     int copies = 0;
     int waits = 0;
