@@ -5,7 +5,7 @@
 #include "Unit1.h"
 #include "platform.h"
 
-#include <QMessageBox>
+#include "MessageBox.h"
 
 Application::Application(int& argc, char** argv)
   : QApplication(argc, argv)
@@ -32,10 +32,7 @@ int Application::Run()
 
 void Application::showError(const QString& message)
 {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("エラー"), rules::withFullStop(message),
-                    QMessageBox::Ok);
-    box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
-    box.exec();
+    MessageBox::show(QMessageBox::Critical, QStringLiteral("エラー"), rules::withFullStop(message));
 }
 
 void Application::showCurrentError()

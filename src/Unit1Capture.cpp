@@ -2,11 +2,11 @@
 
 #include "Unit1.h"
 
+#include "MessageBox.h"
 #include "Rules.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
-#include <QMessageBox>
 #include <QScreen>
 #include <QToolTip>
 
@@ -119,11 +119,8 @@ void TForm1::clipCopi(QObject*)
     gazoCopy(this);
     if (QClipboard* clipboard = QGuiApplication::clipboard()) {
         clipboard->setImage(*gazoBmp);
-        QMessageBox box(QMessageBox::Information, QStringLiteral("情報"),
-                        QStringLiteral("クリップボードにコピーしました"), QMessageBox::Ok);
-        box.setDefaultButton(QMessageBox::Ok);
-        box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
-        box.exec();
+        MessageBox::show(QMessageBox::Information, QStringLiteral("情報"),
+                         QStringLiteral("クリップボードにコピーしました"));
     }
     setVisible(true);
 }

@@ -8,6 +8,8 @@
 #include <QRegularExpression>
 #include <QThread>
 
+#include <unistd.h>
+
 namespace e2e {
 
 Result run(const QString& program, const QStringList& args, int timeoutMs)
@@ -204,20 +206,85 @@ Ombrix::~Ombrix()
         process_.kill();
         process_.waitForFinished(3000);
     }
+    // Writable again, so that the folder can be removed.
+    QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
-bool Ombrix::start()
+std::optional<QString> messageText(const QString& titleRegex, int timeoutMs)
+{
+    const auto box = findWindow(titleRegex, timeoutMs);
+    if (!box) {
+        return std::nullopt;
+    }
+    setClipboardText("-");
+    run("xdotool", { "windowactivate", "--sync", *box });
+    key("ctrl+c");
+    QString text;
+    const bool copied = waitFor([&] {
+        const Result r = run("xclip", { "-selection", "clipboard", "-o" });
+        text = QString::fromUtf8(r.out);
+        return text != "-" && !text.isEmpty();
+    });
+    if (!copied) {
+        return std::nullopt;
+    }
+    return text;
+}
+
+std::optional<QByteArray> Ombrix::iniBytes() const
+{
+    QFile f(iniPath());
+    if (!f.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    return f.readAll();
+}
+
+bool Ombrix::start(const StartOptions& options)
 {
     const QString binary = dir_.filePath("Ombrix");
     if (!QFile::copy(ombrixBinary(), binary)) {
         return false;
     }
+    if (options.ini) {
+        QFile f(iniPath());
+        if (!f.open(QIODevice::WriteOnly) || f.write(*options.ini) != options.ini->size()) {
+            return false;
+        }
+    }
+    QString program = binary;
+    QStringList args;
+    if (options.asOrdinaryUser && geteuid() == 0) {
+        // nobody owns the folder, so only the permissions below stand in its way.
+        for (const QString& p : { dir_.path(), binary, iniPath() }) {
+            if (QFile::exists(p) && chown(QFile::encodeName(p).constData(), 65534, 65534) != 0) {
+                return false;
+            }
+        }
+        program = "setpriv";
+        args = { "--reuid=65534", "--regid=65534", "--clear-groups", "--", binary };
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", dir_.path());
+        env.remove("XDG_RUNTIME_DIR");
+        process_.setProcessEnvironment(env);
+    }
+    QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                         QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                         QFile::ExeOther);
+    if (options.iniReadOnly) {
+        QFile::setPermissions(iniPath(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    }
+    if (options.folderReadOnly) {
+        QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                             QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    }
     process_.setWorkingDirectory(dir_.path());
-    process_.start(binary, {});
+    process_.start(program, args);
     if (!process_.waitForStarted(5000)) {
         return false;
     }
-    // Our own instance's frame: the newest visible "Form1" of this process.
+    // Our own instance's frame. setpriv runs the program in its own process, so the frame's
+    // process id is the one we started either way.
     const QString pid = QString::number(process_.processId());
     return waitFor(
       [&] {

@@ -54,13 +54,28 @@ QString comparePicture(const QImage& picture, int left, int top,
 QString ombrixBinary();
 QString testdeskBinary();
 
+// Reads the text of a message box of the program: Ctrl+C on it, then the clipboard.
+std::optional<QString> messageText(const QString& titleRegex, int timeoutMs = 5000);
+
+struct StartOptions
+{
+    std::optional<QByteArray> ini; // Ombrix.ini's bytes, when there is to be one
+    bool iniReadOnly = false;
+    bool folderReadOnly = false;
+    // Run as an ordinary user (nobody) when the tests run as root, so that permissions hold.
+    bool asOrdinaryUser = false;
+};
+
 // The real program, copied into a folder of its own (its settings live beside it).
 class Ombrix
 {
 public:
     Ombrix();
     ~Ombrix();
-    bool start();
+    bool start(const StartOptions& options = {});
+    QString iniPath() const { return dir_.filePath("Ombrix.ini"); }
+    std::optional<QByteArray> iniBytes() const;
+    bool running() const { return process_.state() != QProcess::NotRunning; }
     QString windowId() const { return windowId_; }
     QRect geometry() const;
     bool moveTo(int x, int y);

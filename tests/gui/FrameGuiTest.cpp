@@ -57,6 +57,11 @@ private slots:
     void grabBlockIsTheChosenDisplaysSize();
     void copyPutsThePictureOnTheClipboard();
     void failedGrabLeavesNothingBehind();
+    void hintsNameTheShortcutLetters_data();
+    void hintsNameTheShortcutLetters();
+    void glowTakesTheColourAtOnce_data();
+    void glowTakesTheColourAtOnce();
+    void buttonsLightUnderThePointer();
 
 private:
     std::unique_ptr<TForm1> form1;
@@ -226,6 +231,98 @@ void FrameGuiTest::failedGrabLeavesNothingBehind()
     form1->clipCopi(form1.get());
     QCOMPARE(fake->copies, before + 1);
     QVERIFY(!syoriChu);
+}
+
+void FrameGuiTest::hintsNameTheShortcutLetters_data()
+{
+    QTest::addColumn<QString>("letter");
+    QTest::addColumn<QString>("copyHint");
+    QTest::addRow("Q") << "Q" << QString::fromUtf8("画像コピー [Ctrl]+[Alt]+[Q]");
+    QTest::addRow("a word") << "Copy" << QString::fromUtf8("画像コピー [Ctrl]+[Alt]+[Copy]");
+    QTest::addRow("lower case") << "c" << QString::fromUtf8("画像コピー [Ctrl]+[Alt]+[c]");
+    QTest::addRow("empty") << "" << QString::fromUtf8("画像コピー [Ctrl]+[Alt]+[]");
+}
+
+void FrameGuiTest::hintsNameTheShortcutLetters()
+{
+    QFETCH(QString, letter);
+    QFETCH(QString, copyHint);
+    const auto saved = kiiMoji;
+    kiiMoji[0] = letter;
+    kiiMoji[4] = letter;
+    form1->botanHintSet(form1.get());
+    kiiMoji = saved;
+    QCOMPARE(form1->btnCopi->toolTip(), copyHint);
+    QCOMPARE(form1->btnClose->toolTip(),
+             QString::fromUtf8("Ombrixを閉じる [Ctrl]+[Alt]+[") + letter + "]");
+    // The others keep the default letters; the texts on the buttons never change.
+    QCOMPARE(form1->btnFilSave->toolTip(), QString::fromUtf8("画像をファイル保存 [Ctrl]+[Alt]+[V]"));
+    QCOMPARE(form1->btnZoom->toolTip(), QString::fromUtf8("コーナーズームパネル [Ctrl]+[Alt]+[W]"));
+    QCOMPARE(form1->btnHelp->toolTip(), QString("About"));
+    QCOMPARE(form1->btnSaisyouka->toolTip(), QString::fromUtf8("最小化 [Ctrl]+[Alt]+[S]"));
+    QCOMPARE(form1->btnCopi->text(), QString("C"));
+    QCOMPARE(form1->btnClose->text(), QString("X"));
+    form1->botanHintSet(form1.get());
+}
+
+void FrameGuiTest::glowTakesTheColourAtOnce_data()
+{
+    QTest::addColumn<uint>("colour");
+    QTest::addRow("red") << 0xFFFF0000u;
+    QTest::addRow("half-transparent red") << 0x80FF0000u;
+    QTest::addRow("Null") << 0x00000000u;
+    QTest::addRow("blue") << 0xFF0000FFu;
+}
+
+void FrameGuiTest::glowTakesTheColourAtOnce()
+{
+    QFETCH(uint, colour);
+    form1->botanIroSet(form1.get(), colour);
+    QCOMPARE(botanIro, colour);
+    const QList<QWidget*> controls = { form1->btnCopi,      form1->btnFilSave, form1->btnZoom,
+                                       form1->btnHelp,      form1->btnSaisyouka, form1->btnClose,
+                                       form1->imgContIdou, form1->imgContSaiz };
+    for (QWidget* w : controls) {
+        const QColor glow = qobject_cast<GlowButton*>(w)
+                              ? qobject_cast<GlowButton*>(w)->glowColour()
+                              : qobject_cast<HandleImage*>(w)->glowColour();
+        QCOMPARE(glow.rgba(), colour);
+    }
+    // What is drawn: the edge of "C" carries the glow (red there, nothing of it for Null).
+    const QImage drawn = form1->btnCopi->grab().toImage();
+    const QColor edge = drawn.pixelColor(1, 11);
+    if (qAlpha(colour) == 255 && qRed(colour) == 255) {
+        QVERIFY2(edge.red() > edge.blue() + 40, qPrintable(edge.name()));
+    }
+    if (colour == 0) {
+        form1->botanIroSet(form1.get(), 0xFF00FF00u);
+        const QColor green = form1->btnCopi->grab().toImage().pixelColor(1, 11);
+        form1->botanIroSet(form1.get(), 0);
+        QVERIFY(green != edge);
+        QCOMPARE(form1->btnCopi->grab().toImage().pixelColor(1, 11), edge);
+    }
+    form1->botanIroSet(form1.get(), claBlue);
+}
+
+void FrameGuiTest::buttonsLightUnderThePointer()
+{
+    form1->move(300, 300);
+    QTRY_COMPARE(form1->pos(), QPoint(300, 300));
+    form1->raise();
+    QCursor::setPos(form1->mapToGlobal(QPoint(200, 150)));
+    QTRY_COMPARE(form1->btnCopi->opacity(), 0.5);
+
+    QCursor::setPos(form1->btnCopi->mapToGlobal(QPoint(10, 10)));
+    QTRY_COMPARE(form1->btnCopi->opacity(), 1.0);
+    QCOMPARE(form1->btnFilSave->opacity(), 0.5);
+    QCOMPARE(form1->btnHelp->opacity(), 0.5);
+
+    QCursor::setPos(form1->btnFilSave->mapToGlobal(QPoint(10, 10)));
+    QTRY_COMPARE(form1->btnFilSave->opacity(), 1.0);
+    QTRY_COMPARE(form1->btnCopi->opacity(), 0.5);
+
+    QCursor::setPos(form1->mapToGlobal(QPoint(200, 150)));
+    QTRY_COMPARE(form1->btnFilSave->opacity(), 0.5);
 }
 
 QTEST_MAIN(FrameGuiTest)

@@ -14,6 +14,8 @@ private slots:
     void fullStop();
     void startPlacement_data();
     void startPlacement();
+    void iniInteger_data();
+    void iniInteger();
 };
 
 using Displays = std::vector<QRectF>;
@@ -129,6 +131,54 @@ void RulesTest::startPlacement()
     QFETCH(QRectF, desktop);
     QFETCH(QPoint, expected);
     QCOMPARE(rules::centredTopLeft(workArea, QSizeF(738, 427), desktop), expected);
+}
+
+void RulesTest::iniInteger_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("fallback");
+    QTest::addColumn<uint>("expected"); // the bit pattern
+    const int blue = static_cast<int>(0xFF0000FFu);
+    const int gold = static_cast<int>(0xFFFFD700u);
+    QTest::addRow("$FF0000FF") << "$FF0000FF" << gold << 0xFF0000FFu;
+    QTest::addRow("0xff0000ff") << "0xff0000ff" << gold << 0xFF0000FFu;
+    QTest::addRow("0Xff0000ff") << "0Xff0000ff" << gold << 0xFF0000FFu;
+    QTest::addRow("xFF") << "xFF" << gold << 0xFFu;
+    QTest::addRow("XfF") << "XfF" << gold << 0xFFu;
+    QTest::addRow("-16776961") << "-16776961" << gold << 0xFF0000FFu;
+    QTest::addRow("4278190335 out of range, colour") << "4278190335" << blue << 0xFF0000FFu;
+    QTest::addRow("4278190335 out of range, font colour") << "4278190335" << gold << 0xFFFFD700u;
+    QTest::addRow("12abc") << "12abc" << blue << 0xFF0000FFu;
+    QTest::addRow("blue") << "blue" << blue << 0xFF0000FFu;
+    QTest::addRow("empty") << "" << blue << 0xFF0000FFu;
+    QTest::addRow("+5") << "+5" << blue << 5u;
+    QTest::addRow("leading spaces") << "   7" << blue << 7u;
+    QTest::addRow("-$10") << "-$10" << blue << static_cast<uint>(-16);
+    QTest::addRow("-0x10") << "-0x10" << blue << static_cast<uint>(-16);
+    QTest::addRow("-65536") << "-65536" << blue << 0xFFFF0000u;
+    QTest::addRow("largest") << "2147483647" << blue << 0x7FFFFFFFu;
+    QTest::addRow("smallest") << "-2147483648" << blue << 0x80000000u;
+    QTest::addRow("one past the largest") << "2147483648" << blue << 0xFF0000FFu;
+    QTest::addRow("one past the smallest") << "-2147483649" << blue << 0xFF0000FFu;
+    QTest::addRow("33 bits of hex") << "$1FFFFFFFF" << blue << 0xFF0000FFu;
+    QTest::addRow("leading zeros") << "$000000000FF" << blue << 0xFFu;
+    QTest::addRow("sign only") << "-" << blue << 0xFF0000FFu;
+    QTest::addRow("prefix only") << "$" << blue << 0xFF0000FFu;
+    QTest::addRow("0x only") << "0x" << blue << 0xFF0000FFu;
+    QTest::addRow("trailing space") << "5 " << blue << 0xFF0000FFu;
+    QTest::addRow("space after sign") << "- 5" << blue << 0xFF0000FFu;
+    QTest::addRow("two signs") << "--5" << blue << 0xFF0000FFu;
+    QTest::addRow("hex digits without prefix") << "FF" << blue << 0xFF0000FFu;
+    QTest::addRow("full-width digits") << QString::fromUtf8("１２") << blue << 0xFF0000FFu;
+    QTest::addRow("zero") << "0" << blue << 0u;
+}
+
+void RulesTest::iniInteger()
+{
+    QFETCH(QString, text);
+    QFETCH(int, fallback);
+    QFETCH(uint, expected);
+    QCOMPARE(static_cast<uint>(rules::iniInteger(text, fallback)), expected);
 }
 
 QTEST_APPLESS_MAIN(RulesTest)

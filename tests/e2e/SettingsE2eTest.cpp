@@ -1,0 +1,152 @@
+// Ombrix.ini with the real program: read at start, written in full at every close, and a close
+// that cannot write it refused with the error.
+
+#include "E2e.h"
+#include "Pattern.h"
+
+#include <QTest>
+
+using namespace e2e;
+
+namespace {
+
+constexpr QPoint kButtonX(84 + 11, 28 + 11);
+// A pixel of the copy button's inner glow, one in from its left edge.
+constexpr QPoint kGlowPixel(40 + 1, 6 + 11);
+
+const QByteArray kTenLines = "[botan]\r\ncolor=-16776961\r\n[sKyMoj]\r\ncopi=C\r\nsave=V\r\n"
+                             "zoom=W\r\nmini=S\r\nclos=X\r\n[kii]\r\nfontcolor=-10496\r\n";
+
+QColor glowOnScreen(const Ombrix& ombrix)
+{
+    const QRect frame = ombrix.geometry();
+    QColor seen;
+    // Wait until the frame has been painted (the pixel is no longer the desktop's).
+    waitFor([&] {
+        seen = screenshot(QRect(frame.topLeft() + kGlowPixel, QSize(1, 1))).pixelColor(0, 0);
+        return (seen.rgb() & 0xFFFFFF) !=
+               testdesk::patternRgb(frame.x() + kGlowPixel.x(), frame.y() + kGlowPixel.y());
+    });
+    return seen;
+}
+
+void clickClose(const Ombrix& ombrix)
+{
+    const QRect frame = ombrix.geometry();
+    click(frame.x() + kButtonX.x(), frame.y() + kButtonX.y());
+}
+
+} // namespace
+
+class SettingsE2eTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void noFileMeansDefaultsAndCloseWritesTheTenLines();
+    void colourOnlyFileGivesRedAndIsCompleted();
+    void handWrittenFileKeepsItsOwnLines();
+    void closeThatCannotWriteIsRefused_data();
+    void closeThatCannotWriteIsRefused();
+};
+
+void SettingsE2eTest::initTestCase()
+{
+    QVERIFY2(qEnvironmentVariableIsSet("DISPLAY"),
+             "these tests drive a real X server: run them through scripts/test");
+    QCOMPARE(run(testdeskBinary(), { "root" }).exitCode, 0);
+}
+
+void SettingsE2eTest::noFileMeansDefaultsAndCloseWritesTheTenLines()
+{
+    Ombrix ombrix;
+    QVERIFY(ombrix.start());
+    const QColor glow = glowOnScreen(ombrix);
+    QVERIFY2(glow.blue() > glow.red() + 40 && glow.blue() > glow.green() + 40,
+             qPrintable("the glow is not blue: " + glow.name()));
+    QVERIFY(!ombrix.iniBytes());
+
+    clickClose(ombrix);
+    QVERIFY2(ombrix.waitFinished(), "the program did not end");
+    QCOMPARE(ombrix.iniBytes().value_or("<none>"), kTenLines);
+}
+
+void SettingsE2eTest::colourOnlyFileGivesRedAndIsCompleted()
+{
+    Ombrix ombrix;
+    StartOptions options;
+    options.ini = "[botan]\ncolor=$FFFF0000\n";
+    QVERIFY(ombrix.start(options));
+    const QColor glow = glowOnScreen(ombrix);
+    QVERIFY2(glow.red() > glow.blue() + 40 && glow.red() > glow.green() + 40,
+             qPrintable("the glow is not red: " + glow.name()));
+
+    clickClose(ombrix);
+    QVERIFY(ombrix.waitFinished());
+    QCOMPARE(ombrix.iniBytes().value_or("<none>"),
+             QByteArray("[botan]\ncolor=-65536\n[sKyMoj]\ncopi=C\nsave=V\nzoom=W\nmini=S\n"
+                        "clos=X\n[kii]\nfontcolor=-10496\n"));
+}
+
+void SettingsE2eTest::handWrittenFileKeepsItsOwnLines()
+{
+    Ombrix ombrix;
+    StartOptions options;
+    options.ini = "; my settings\r\n[SKYMOJ]\r\nCopi = Q\r\n; keep me\r\n\r\n"
+                  "[mine]\r\nfoo=bar\r\n[KII]\r\nfontcolor = 0xff00ff00\r\n";
+    QVERIFY(ombrix.start(options));
+    clickClose(ombrix);
+    QVERIFY(ombrix.waitFinished());
+    // Values replaced where they stand, missing keys at the end of their section, the missing
+    // section at the end; comments, blank lines, the other section and the names' case kept.
+    QCOMPARE(ombrix.iniBytes().value_or("<none>"),
+             QByteArray("; my settings\r\n[SKYMOJ]\r\nCopi = Q\r\n; keep me\r\nsave=V\r\n"
+                        "zoom=W\r\nmini=S\r\nclos=X\r\n\r\n[mine]\r\nfoo=bar\r\n[KII]\r\n"
+                        "fontcolor = -16711936\r\n[botan]\r\ncolor=-16776961\r\n"));
+}
+
+void SettingsE2eTest::closeThatCannotWriteIsRefused_data()
+{
+    QTest::addColumn<bool>("withFile");
+    QTest::addRow("read-only Ombrix.ini") << true;
+    QTest::addRow("read-only folder, no file") << false;
+}
+
+void SettingsE2eTest::closeThatCannotWriteIsRefused()
+{
+    QFETCH(bool, withFile);
+    Ombrix ombrix;
+    StartOptions options;
+    options.asOrdinaryUser = true;
+    if (withFile) {
+        options.ini = "[botan]\r\ncolor=-65536\r\n";
+        options.iniReadOnly = true;
+    } else {
+        options.folderReadOnly = true;
+    }
+    QVERIFY(ombrix.start(options));
+    const QColor glow = glowOnScreen(ombrix);
+    QVERIFY2(withFile ? glow.red() > glow.blue() + 40 : glow.blue() > glow.red() + 40,
+             qPrintable("the settings were not read: " + glow.name()));
+
+    // Every close tries again, and every time the frame stays.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        clickClose(ombrix);
+        const auto text = messageText("^エラー$");
+        QVERIFY2(text, "no error message");
+        QVERIFY2(text->contains(ombrix.iniPath() + QString::fromUtf8(" に書き込めません.")),
+                 qPrintable(*text));
+        key("Return");
+        QVERIFY(windowGone("^エラー$"));
+        QVERIFY(ombrix.running());
+        QVERIFY(findWindow("^Form1$"));
+    }
+    if (withFile) {
+        QCOMPARE(ombrix.iniBytes().value_or("<none>"), QByteArray("[botan]\r\ncolor=-65536\r\n"));
+    } else {
+        QVERIFY(!ombrix.iniBytes());
+    }
+}
+
+QTEST_GUILESS_MAIN(SettingsE2eTest)
+#include "SettingsE2eTest.moc"

@@ -1,0 +1,313 @@
+// The profile-file reader and writer against small hand-made files.
+
+#include "Check.h"
+#include "profile_file.h"
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using ombrix::ProfileFile;
+
+namespace {
+
+// A scratch folder that goes away with the test.
+struct Scratch
+{
+    fs::path dir;
+    Scratch()
+    {
+        std::random_device r;
+        dir = fs::temp_directory_path() / ("ombrix-profile-" + std::to_string(r()));
+        fs::create_directories(dir);
+    }
+    ~Scratch()
+    {
+        std::error_code ec;
+        fs::permissions(dir, fs::perms::all, ec);
+        fs::remove_all(dir, ec);
+    }
+    fs::path file(const std::string& bytes, const std::string& name = "Ombrix.ini") const
+    {
+        const fs::path p = dir / name;
+        std::ofstream(p, std::ios::binary) << bytes;
+        return p;
+    }
+};
+
+std::string readBytes(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// UTF-16LE bytes of an ASCII-or-BMP text, with a byte-order mark.
+std::string utf16le(const std::u16string& text)
+{
+    std::string out = "\xFF\xFE";
+    for (char16_t c : text) {
+        out += static_cast<char>(c & 0xFF);
+        out += static_cast<char>(c >> 8);
+    }
+    return out;
+}
+
+std::string utf16be(const std::u16string& text)
+{
+    std::string out = "\xFE\xFF";
+    for (char16_t c : text) {
+        out += static_cast<char>(c >> 8);
+        out += static_cast<char>(c & 0xFF);
+    }
+    return out;
+}
+
+const std::string kTenLines = "[botan]\r\ncolor=-16776961\r\n[sKyMoj]\r\ncopi=C\r\nsave=V\r\n"
+                              "zoom=W\r\nmini=S\r\nclos=X\r\n[kii]\r\nfontcolor=-10496\r\n";
+
+void writeDefaults(ProfileFile& ini, const std::u16string& colour = u"-16776961")
+{
+    CHECK(ini.writeString(u"botan", u"color", colour));
+    CHECK(ini.writeString(u"sKyMoj", u"copi", u"C"));
+    CHECK(ini.writeString(u"sKyMoj", u"save", u"V"));
+    CHECK(ini.writeString(u"sKyMoj", u"zoom", u"W"));
+    CHECK(ini.writeString(u"sKyMoj", u"mini", u"S"));
+    CHECK(ini.writeString(u"sKyMoj", u"clos", u"X"));
+    CHECK(ini.writeString(u"kii", u"fontcolor", u"-10496"));
+}
+
+} // namespace
+
+TEST(readsHandEditedFiles)
+{
+    struct Row
+    {
+        const char* label;
+        std::string file;
+        std::u16string section, key, expected;
+    };
+    const std::u16string fb = u"<fallback>";
+    const std::u16string long3000(3000, u'a');
+    const Row rows[] = {
+        { "plain", "[botan]\r\ncolor=-65536\r\n", u"botan", u"color", u"-65536" },
+        { "names in other cases", "[BOTAN]\r\nCOLOR=1\r\n", u"botan", u"color", u"1" },
+        { "asked in other case", "[botan]\r\ncolor=1\r\n", u"BoTaN", u"CoLoR", u"1" },
+        { "blanks around names and value", "  [ botan ]  \r\n  color  =   12  \r\n", u"botan",
+          u"color", u"12" },
+        { "tabs", "\t[botan]\r\n\tcolor\t=\t5\t\r\n", u"botan", u"color", u"5" },
+        { "double quotes removed", "[s]\r\nk=\"  a b \"\r\n", u"s", u"k", u"  a b " },
+        { "single quotes removed", "[s]\r\nk='x'\r\n", u"s", u"k", u"x" },
+        { "quotes that do not match", "[s]\r\nk=\"x'\r\n", u"s", u"k", u"\"x'" },
+        { "a lone quote", "[s]\r\nk=\"\r\n", u"s", u"k", u"\"" },
+        { "only one pair removed", "[s]\r\nk=\"\"x\"\"\r\n", u"s", u"k", u"\"x\"" },
+        { "empty value is a value", "[s]\r\nk=\r\n", u"s", u"k", u"" },
+        { "key without equals sign", "[s]\r\nk\r\n", u"s", u"k", fb },
+        { "missing key", "[s]\r\nj=1\r\n", u"s", u"k", fb },
+        { "missing section", "[t]\r\nk=1\r\n", u"s", u"k", fb },
+        { "empty file", "", u"s", u"k", fb },
+        { "first of two sections", "[s]\nk=1\n[s]\nk=2\n", u"s", u"k", u"1" },
+        { "second section of a name does not count", "[s]\na=1\n[s]\nk=2\n", u"s", u"k", fb },
+        { "first of two keys", "[s]\nk=1\nK=2\n", u"s", u"k", u"1" },
+        { "comments", "; k=9\n[s]\n;k=8\n# k=7\nk=3\n", u"s", u"k", u"3" },
+        { "no final line end", "[s]\r\nk=7", u"s", u"k", u"7" },
+        { "CR only", "[s]\rj=8\rk=7\r", u"s", u"k", u"7" },
+        { "LF only", "[s]\nj=8\nk=7\n", u"s", u"k", u"7" },
+        { "long value", "[s]\nk=" + std::string(3000, 'a') + "\n", u"s", u"k",
+          long3000.substr(0, 2047) },
+        { "key before any section", "k=1\n[s]\nj=2\n", u"s", u"k", fb },
+        { "equals sign in the value", "[s]\nk=a=b\n", u"s", u"k", u"a=b" },
+        { "text after the header", "[s] old\nk=1\n", u"s", u"k", u"1" },
+        { "header without bracket", "[s\nk=1\n", u"s", u"k", fb },
+        { "blank lines", "\r\n[s]\r\n\r\n\r\nk=4\r\n\r\n", u"s", u"k", u"4" },
+        { "UTF-8 text", "[s]\nk=\xE3\x83\x86\xC3\xA9\n", u"s", u"k", u"\u30C6\u00E9" },
+        { "UTF-8 byte-order mark", "\xEF\xBB\xBF[s]\nk=1\n", u"s", u"k", u"1" },
+        { "UTF-16LE", utf16le(u"[s]\r\nk=\u30C6\r\n"), u"s", u"k", u"\u30C6" },
+        { "UTF-16BE", utf16be(u"[s]\r\nk=\u30C6\r\n"), u"s", u"k", u"\u30C6" },
+        { "invalid UTF-8 elsewhere", "[s]\n\xFF\xC0junk\nk=5\n", u"s", u"k", u"5" },
+    };
+    Scratch scratch;
+    for (const Row& row : rows) {
+        CASE(row.label);
+        ProfileFile ini(scratch.file(row.file).string());
+        CHECK_EQ_BYTES(ini.readString(row.section, row.key, fb), row.expected);
+    }
+    CASE("no file");
+    ProfileFile missing((scratch.dir / "none.ini").string());
+    CHECK_EQ_BYTES(missing.readString(u"s", u"k", u"d"), std::u16string(u"d"));
+    CHECK(!fs::exists(scratch.dir / "none.ini"));
+}
+
+TEST(writesInPlace)
+{
+    struct Write
+    {
+        std::u16string section, key, value;
+    };
+    struct Row
+    {
+        const char* label;
+        std::string before;
+        std::vector<Write> writes;
+        std::string after;
+    };
+    const Row rows[] = {
+        { "replaces where it stands, keeps the blanks before the value",
+          "[s]\r\n  K = old \r\nz=1\r\n", { { u"s", u"k", u"new" } },
+          "[s]\r\n  K = new\r\nz=1\r\n" },
+        { "keeps comments, other sections, blank lines, order and case",
+          "; top\r\n[other]\r\nx=1\r\n\r\n[S]\r\nb=2\r\nA=3\r\n\r\n[t]\r\n",
+          { { u"s", u"a", u"9" }, { u"s", u"c", u"4" } },
+          "; top\r\n[other]\r\nx=1\r\n\r\n[S]\r\nb=2\r\nA=9\r\nc=4\r\n\r\n[t]\r\n" },
+        { "section added at the end, after a line without end", "[a]\r\nx=1",
+          { { u"b", u"y", u"2" } }, "[a]\r\nx=1\r\n[b]\r\ny=2\r\n" },
+        { "key added to a last section without line end", "[a]\r\nx=1",
+          { { u"a", u"y", u"2" } }, "[a]\r\nx=1\r\ny=2\r\n" },
+        { "key added to an empty section", "[a]\r\n[b]\r\n", { { u"a", u"y", u"2" } },
+          "[a]\r\ny=2\r\n[b]\r\n" },
+        { "first of two sections", "[a]\nx=1\n[a]\ny=2\n", { { u"a", u"y", u"3" } },
+          "[a]\nx=1\ny=3\n[a]\ny=2\n" },
+        { "first of two keys", "[a]\nx=1\nx=2\n", { { u"a", u"x", u"3" } }, "[a]\nx=3\nx=2\n" },
+        { "LF file gets LF lines", "[botan]\ncolor=$FFFF0000\n",
+          { { u"botan", u"color", u"-65536" }, { u"kii", u"fontcolor", u"-10496" } },
+          "[botan]\ncolor=-65536\n[kii]\nfontcolor=-10496\n" },
+        { "CR file gets CR lines", "[a]\rx=1\r", { { u"b", u"y", u"2" } },
+          "[a]\rx=1\r[b]\ry=2\r" },
+        { "key line without equals sign", "[a]\r\nx\r\n", { { u"a", u"x", u"v" } },
+          "[a]\r\nx=v\r\n" },
+        { "quoted value replaced", "[a]\r\nx=\"old\"\r\n", { { u"a", u"x", u"new" } },
+          "[a]\r\nx=new\r\n" },
+        { "invalid UTF-8 lines keep their bytes", "[a]\n\xFF\xFE junk\nx=1\n",
+          { { u"a", u"x", u"2" } }, "[a]\n\xFF\xFE junk\nx=2\n" },
+        { "invalid UTF-8 in the name of the replaced line", "[a]\n\xFFx=1\nx=1\n",
+          { { u"a", u"x", u"2" } }, "[a]\n\xFFx=1\nx=2\n" },
+        { "UTF-8 byte-order mark kept", "\xEF\xBB\xBF[a]\r\nx=1\r\n",
+          { { u"a", u"x", u"\u30C6" } }, "\xEF\xBB\xBF[a]\r\nx=\xE3\x83\x86\r\n" },
+        { "UTF-16LE kept", utf16le(u"[a]\r\nx=1\r\n"),
+          { { u"a", u"x", u"\u30C6" }, { u"b", u"y", u"2" } },
+          utf16le(u"[a]\r\nx=\u30C6\r\n[b]\r\ny=2\r\n") },
+        { "UTF-16BE kept", utf16be(u"[a]\nx=1\n"), { { u"a", u"x", u"22" } },
+          utf16be(u"[a]\nx=22\n") },
+        { "key before any section stays", "x=1\n[a]\n", { { u"a", u"x", u"2" } },
+          "x=1\n[a]\nx=2\n" },
+        { "blank lines at the end of a section stay after it", "[a]\r\nx=1\r\n\r\n\r\n[b]\r\n",
+          { { u"a", u"y", u"2" } }, "[a]\r\nx=1\r\ny=2\r\n\r\n\r\n[b]\r\n" },
+    };
+    Scratch scratch;
+    for (const Row& row : rows) {
+        CASE(row.label);
+        const fs::path p = scratch.file(row.before);
+        ProfileFile ini(p.string());
+        for (const Write& w : row.writes) {
+            CHECK(ini.writeString(w.section, w.key, w.value));
+        }
+        CHECK(ini.flush());
+        CHECK_EQ_BYTES(readBytes(p), row.after);
+        // And what was written reads back.
+        ProfileFile again(p.string());
+        for (const Write& w : row.writes) {
+            CHECK_EQ_BYTES(again.readString(w.section, w.key, u"?"), w.value);
+        }
+    }
+}
+
+TEST(newFileHoldsExactlyTheTenLines)
+{
+    Scratch scratch;
+    const fs::path p = scratch.dir / "Ombrix.ini";
+    ProfileFile ini(p.string());
+    CHECK_EQ_BYTES(ini.readString(u"botan", u"color", u""), std::u16string());
+    writeDefaults(ini);
+    CHECK(ini.flush());
+    CHECK_EQ_BYTES(readBytes(p), kTenLines);
+
+    CASE("a second series of the same writes changes nothing");
+    ProfileFile again(p.string());
+    writeDefaults(again);
+    CHECK(again.flush());
+    CHECK_EQ_BYTES(readBytes(p), kTenLines);
+
+    CASE("no temporary file is left beside it");
+    int entries = 0;
+    for (const auto& e : fs::directory_iterator(scratch.dir)) {
+        (void)e;
+        ++entries;
+    }
+    CHECK(entries == 1);
+}
+
+TEST(refusesWhatItCannotWrite)
+{
+    Scratch scratch;
+
+    CASE("line break in a value");
+    {
+        ProfileFile ini(scratch.file("[a]\r\nx=1\r\n").string());
+        CHECK(!ini.writeString(u"a", u"x", u"1\r\n[evil]"));
+        CHECK(!ini.writeString(u"a", u"x", u"1\n"));
+        CHECK(ini.writeString(u"a", u"x", u"2"));
+    }
+
+    CASE("read-only file");
+    {
+        const fs::path p = scratch.file(kTenLines, "ro.ini");
+        fs::permissions(p, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        ProfileFile ini(p.string());
+        CHECK_EQ_BYTES(ini.readString(u"sKyMoj", u"copi", u""), std::u16string(u"C"));
+        CHECK(!ini.writeString(u"sKyMoj", u"copi", u"Q"));
+        CHECK(!ini.errorText().empty());
+        CHECK_EQ_BYTES(readBytes(p), kTenLines);
+    }
+
+    CASE("a folder in the file's place");
+    {
+        fs::create_directories(scratch.dir / "dir.ini");
+        ProfileFile ini((scratch.dir / "dir.ini").string());
+        CHECK_EQ_BYTES(ini.readString(u"a", u"x", u"d"), std::u16string(u"d"));
+        CHECK(!ini.writeString(u"a", u"x", u"1") || !ini.flush());
+        CHECK(fs::is_directory(scratch.dir / "dir.ini"));
+    }
+
+    CASE("a folder that does not exist");
+    {
+        ProfileFile ini((scratch.dir / "gone" / "Ombrix.ini").string());
+        CHECK(ini.writeString(u"a", u"x", u"1"));
+        CHECK(!ini.flush());
+        CHECK(!ini.errorText().empty());
+    }
+}
+
+TEST(keepsPermissionsAndLinks)
+{
+    Scratch scratch;
+    const fs::path p = scratch.file("[a]\r\nx=1\r\n");
+    const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+    fs::permissions(p, mode);
+    {
+        ProfileFile ini(p.string());
+        CHECK(ini.writeString(u"a", u"x", u"2"));
+        CHECK(ini.flush());
+    }
+    CHECK((fs::status(p).permissions() & fs::perms::all) == mode);
+
+#ifndef _WIN32
+    CASE("a link to the file stays a link");
+    const fs::path link = scratch.dir / "link.ini";
+    fs::create_symlink(p, link);
+    {
+        ProfileFile ini(link.string());
+        CHECK(ini.writeString(u"a", u"x", u"3"));
+        CHECK(ini.flush());
+    }
+    CHECK(fs::is_symlink(fs::symlink_status(link)));
+    CHECK_EQ_BYTES(readBytes(p), std::string("[a]\r\nx=3\r\n"));
+#endif
+}
+
+int main()
+{
+    return check::runAll();
+}
