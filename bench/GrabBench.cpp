@@ -15,12 +15,17 @@
 #include <cstdio>
 #include <vector>
 
-namespace {
+namespace
+{
 void report(const char* what, std::vector<double> ms)
 {
     std::sort(ms.begin(), ms.end());
-    std::printf("%-34s median %7.2f ms  min %7.2f  max %7.2f  (n=%zu)\n", what, ms[ms.size() / 2],
-                ms.front(), ms.back(), ms.size());
+    std::printf("%-34s median %7.2f ms  min %7.2f  max %7.2f  (n=%zu)\n",
+                what,
+                ms[ms.size() / 2],
+                ms.front(),
+                ms.back(),
+                ms.size());
 }
 } // namespace
 
@@ -56,8 +61,11 @@ int main(int argc, char** argv)
         ombrix::platform().copyDesktop(0, 0, pixels);
         read.push_back(t.nsecsElapsed() / 1e6);
     }
-    std::printf("Grab of a %dx%d frame (picture %dx%d)\n", screen.width(), screen.height(),
-                gazoBmp->width(), gazoBmp->height());
+    std::printf("Grab of a %dx%d frame (picture %dx%d)\n",
+                screen.width(),
+                screen.height(),
+                gazoBmp->width(),
+                gazoBmp->height());
     report("grab (hide, wait, read, show)", grab);
     report("desktop read alone", read);
     return 0;

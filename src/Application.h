@@ -16,7 +16,8 @@ public:
     explicit OmbrixError(const QString& message)
       : std::runtime_error(message.toStdString())
       , message_(message)
-    {}
+    {
+    }
     const QString& message() const { return message_; }
 
 private:

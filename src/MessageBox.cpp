@@ -22,8 +22,8 @@ void MessageBox::keyPressEvent(QKeyEvent* event)
 {
     if (event->matches(QKeySequence::Copy)) {
         const QString rule = QStringLiteral("---------------------------\n");
-        QGuiApplication::clipboard()->setText(rule + windowTitle() + u'\n' + rule + text() +
-                                              u'\n' + rule);
+        QGuiApplication::clipboard()->setText(rule + windowTitle() + u'\n' + rule + text() + u'\n' +
+                                              rule);
         event->accept();
         return;
     }

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-namespace rules {
+namespace rules
+{
 
 int roundHalfEven(double value)
 {
@@ -36,10 +37,10 @@ QPoint centredTopLeft(const QRectF& workArea, const QSizeF& size, const QRectF& 
     int top = roundHalfEven(workArea.top() + (workArea.height() - size.height()) / 2);
     const int right = roundHalfEven(desktop.left() + desktop.width());
     const int bottom = roundHalfEven(desktop.top() + desktop.height());
-    left = std::max(std::min(left, right - roundHalfEven(size.width())),
-                    roundHalfEven(desktop.left()));
-    top = std::max(std::min(top, bottom - roundHalfEven(size.height())),
-                   roundHalfEven(desktop.top()));
+    left =
+      std::max(std::min(left, right - roundHalfEven(size.width())), roundHalfEven(desktop.left()));
+    top =
+      std::max(std::min(top, bottom - roundHalfEven(size.height())), roundHalfEven(desktop.top()));
     return { left, top };
 }
 

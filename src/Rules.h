@@ -8,7 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-namespace rules {
+namespace rules
+{
 
 // Rounds to the nearest integer, halves to the even neighbour (2.5 -> 2, 3.5 -> 4, -0.5 -> 0).
 int roundHalfEven(double value);

@@ -17,11 +17,11 @@
 #include <QPainter>
 #include <QScreen>
 
-namespace {
+namespace
+{
 
 // The six buttons: text and place inside Rectangle2, which sits at (2, 2) in the window.
-struct ButtonPlace
-{
+struct ButtonPlace {
     GlowButton* TForm1::*field;
     const char* text;
     int x, y;
@@ -30,9 +30,9 @@ constexpr int kRect2Left = 2;
 constexpr int kRect2Top = 2;
 constexpr int kButtonSize = 22;
 const ButtonPlace kButtons[] = {
-    { &TForm1::btnClose, "X", 82, 26 },   { &TForm1::btnCopi, "C", 38, 4 },
-    { &TForm1::btnHelp, "A", 38, 26 },    { &TForm1::btnFilSave, "V", 60, 4 },
-    { &TForm1::btnZoom, "W", 82, 4 },     { &TForm1::btnSaisyouka, "S", 60, 26 },
+    { &TForm1::btnClose, "X", 82, 26 }, { &TForm1::btnCopi, "C", 38, 4 },
+    { &TForm1::btnHelp, "A", 38, 26 },  { &TForm1::btnFilSave, "V", 60, 4 },
+    { &TForm1::btnZoom, "W", 82, 4 },   { &TForm1::btnSaisyouka, "S", 60, 26 },
 };
 
 constexpr int kHandleSize = 30;
@@ -78,8 +78,8 @@ TForm1::TForm1()
         for (QScreen* s : QGuiApplication::screens()) {
             desktop |= QRectF(s->geometry());
         }
-        move(rules::centredTopLeft(QRectF(primary->availableGeometry()),
-                                   QSizeF(kDesignWidth, kDesignHeight), desktop));
+        move(rules::centredTopLeft(
+          QRectF(primary->availableGeometry()), QSizeF(kDesignWidth, kDesignHeight), desktop));
     }
     guarded([this] { FormCreate(this); });
     guarded([this] { FormResize(this); });
@@ -98,18 +98,24 @@ void TForm1::buildLayout()
         auto* button = new GlowButton(QString::fromLatin1(b.text), this);
         button->setGeometry(kRect2Left + b.x, kRect2Top + b.y, kButtonSize, kButtonSize);
         this->*(b.field) = button;
-        connect(button, &GlowButton::mouseEntered, this,
-                [this](QObject* s) { guarded([&] { buttonMouseEnter(s); }); });
-        connect(button, &GlowButton::mouseLeft, this,
-                [this](QObject* s) { guarded([&] { buttonMouseLeave(s); }); });
+        connect(button, &GlowButton::mouseEntered, this, [this](QObject* s) {
+            guarded([&] { buttonMouseEnter(s); });
+        });
+        connect(button, &GlowButton::mouseLeft, this, [this](QObject* s) {
+            guarded([&] { buttonMouseLeave(s); });
+        });
     }
-    connect(btnCopi, &GlowButton::clicked, this, [this] { guarded([&] { btnCopiClick(btnCopi); }); });
-    connect(btnZoom, &GlowButton::clicked, this, [this] { guarded([&] { btnZoomClick(btnZoom); }); });
-    connect(btnHelp, &GlowButton::clicked, this, [this] { guarded([&] { btnHelpClick(btnHelp); }); });
-    connect(btnSaisyouka, &GlowButton::clicked, this,
-            [this] { guarded([&] { btnSaisyoukaClick(btnSaisyouka); }); });
-    connect(btnClose, &GlowButton::clicked, this,
-            [this] { guarded([&] { btnCloseClick(btnClose); }); });
+    connect(
+      btnCopi, &GlowButton::clicked, this, [this] { guarded([&] { btnCopiClick(btnCopi); }); });
+    connect(
+      btnZoom, &GlowButton::clicked, this, [this] { guarded([&] { btnZoomClick(btnZoom); }); });
+    connect(
+      btnHelp, &GlowButton::clicked, this, [this] { guarded([&] { btnHelpClick(btnHelp); }); });
+    connect(btnSaisyouka, &GlowButton::clicked, this, [this] {
+        guarded([&] { btnSaisyoukaClick(btnSaisyouka); });
+    });
+    connect(
+      btnClose, &GlowButton::clicked, this, [this] { guarded([&] { btnCloseClick(btnClose); }); });
 
     imgContIdou = new HandleImage(HandleImage::movePicture(), this);
     imgContIdou->setGeometry(QRect(kMoveHandlePos, QSize(kHandleSize, kHandleSize)));
@@ -152,17 +158,22 @@ void TForm1::FormDestroy(QObject*)
 void TForm1::applyShowCommand(ombrix::ShowCommand command)
 {
     switch (command) {
-    case ombrix::ShowCommand::Maximized: showMaximized(); break;
-    case ombrix::ShowCommand::MinimizedNoActivate: showMinimized(); break;
-    case ombrix::ShowCommand::Normal: break;
+        case ombrix::ShowCommand::Maximized:
+            showMaximized();
+            break;
+        case ombrix::ShowCommand::MinimizedNoActivate:
+            showMinimized();
+            break;
+        case ombrix::ShowCommand::Normal:
+            break;
     }
 }
 
 QRegion TForm1::drawnRegion() const
 {
     QRegion region = ring(0, width(), height()) + ring(2, width(), height());
-    const QWidget* const drawn[] = { btnCopi, btnFilSave,   btnZoom,     btnHelp,
-                                     btnSaisyouka, btnClose, imgContIdou, imgContSaiz };
+    const QWidget* const drawn[] = { btnCopi,      btnFilSave, btnZoom,     btnHelp,
+                                     btnSaisyouka, btnClose,   imgContIdou, imgContSaiz };
     for (const QWidget* child : drawn) {
         region += child->geometry();
     }

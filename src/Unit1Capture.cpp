@@ -10,7 +10,8 @@
 #include <QScreen>
 #include <QToolTip>
 
-namespace {
+namespace
+{
 
 // Puts the frame back on the screen and frees the grab's buffers if a grab stops part-way:
 // a user must never be left without the frame.
@@ -19,7 +20,8 @@ class GrabRecovery
 public:
     explicit GrabRecovery(TForm1* form)
       : form_(form)
-    {}
+    {
+    }
     ~GrabRecovery()
     {
         if (armed_) {
@@ -74,8 +76,11 @@ void TForm1::gamenGetModo(QObject*)
     ombrix::platform().waitHidden(static_cast<uintptr_t>(winId()));
     ombrix::platform().copyDesktop(left + 2, top + 3, *gamenBmp);
     // The pixels are opaque, 8 bits a channel: the same layout as an RGB32 image.
-    *tensoBmp = QImage(reinterpret_cast<const uchar*>(gamenBmp->argb.data()), gamenBmp->width,
-                       gamenBmp->height, gamenBmp->width * 4, QImage::Format_RGB32)
+    *tensoBmp = QImage(reinterpret_cast<const uchar*>(gamenBmp->argb.data()),
+                       gamenBmp->width,
+                       gamenBmp->height,
+                       gamenBmp->width * 4,
+                       QImage::Format_RGB32)
                   .copy();
     Image1 = *tensoBmp;
     setVisible(true);
@@ -119,7 +124,8 @@ void TForm1::clipCopi(QObject*)
     gazoCopy(this);
     if (QClipboard* clipboard = QGuiApplication::clipboard()) {
         clipboard->setImage(*gazoBmp);
-        MessageBox::show(QMessageBox::Information, QStringLiteral("情報"),
+        MessageBox::show(QMessageBox::Information,
+                         QStringLiteral("情報"),
                          QStringLiteral("クリップボードにコピーしました"));
     }
     setVisible(true);

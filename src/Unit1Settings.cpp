@@ -9,10 +9,10 @@
 #include <QCoreApplication>
 #include <QDir>
 
-namespace {
-
-struct LetterKey
+namespace
 {
+
+struct LetterKey {
     const char16_t* key;
     const char* fallback;
 };
@@ -42,7 +42,9 @@ QString fromU16(const std::u16string& s)
     return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-TAlphaColor readColour(ombrix::IniFile& ini, const char16_t* section, const char16_t* key,
+TAlphaColor readColour(ombrix::IniFile& ini,
+                       const char16_t* section,
+                       const char16_t* key,
                        TAlphaColor fallback)
 {
     const QString text = fromU16(ini.readString(section, key, u""));
@@ -56,7 +58,8 @@ void TForm1::iniYomu(QObject*)
     auto ini = ombrix::platform().openIniFile(iniPath().toStdString());
     botanIro = readColour(*ini, kSectionColour, u"color", claBlue);
     for (size_t i = 0; i < kiiMoji.size(); ++i) {
-        kiiMoji[i] = fromU16(ini->readString(kSectionLetters, kLetterKeys[i].key,
+        kiiMoji[i] = fromU16(ini->readString(kSectionLetters,
+                                             kLetterKeys[i].key,
                                              toU16(QString::fromLatin1(kLetterKeys[i].fallback))));
     }
     kiiIro = readColour(*ini, kSectionKeys, u"fontcolor", claGold);
@@ -95,6 +98,5 @@ void TForm1::botanHintSet(QObject*)
       rules::shortcutHint(QStringLiteral("コーナーズームパネル"), kiiMoji[2]));
     Form1->btnHelp->setToolTip(QStringLiteral("About"));
     Form1->btnSaisyouka->setToolTip(rules::shortcutHint(QStringLiteral("最小化"), kiiMoji[3]));
-    Form1->btnClose->setToolTip(
-      rules::shortcutHint(QStringLiteral("Ombrixを閉じる"), kiiMoji[4]));
+    Form1->btnClose->setToolTip(rules::shortcutHint(QStringLiteral("Ombrixを閉じる"), kiiMoji[4]));
 }

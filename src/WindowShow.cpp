@@ -6,7 +6,8 @@
 #include <QScreen>
 #include <QWidget>
 
-namespace {
+namespace
+{
 const char* const kPlacedProperty = "ombrixPlaced";
 }
 
@@ -19,8 +20,8 @@ void showWindow(QWidget* window)
                 for (QScreen* s : QGuiApplication::screens()) {
                     desktop |= QRectF(s->geometry());
                 }
-                window->move(rules::centredTopLeft(QRectF(primary->availableGeometry()),
-                                                   QSizeF(window->size()), desktop));
+                window->move(rules::centredTopLeft(
+                  QRectF(primary->availableGeometry()), QSizeF(window->size()), desktop));
             }
             window->setProperty(kPlacedProperty, true);
         }

@@ -5,7 +5,8 @@
 #include <QEnterEvent>
 #include <QPainter>
 
-namespace {
+namespace
+{
 constexpr double kGlowSoftness = 0.4;
 constexpr double kGlowOpacity = 0.9;
 }

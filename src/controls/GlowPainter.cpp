@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <cmath>
 
-void paintInnerGlow(QPainter& painter, const QRect& rect, const QColor& colour, double softness,
+void paintInnerGlow(QPainter& painter,
+                    const QRect& rect,
+                    const QColor& colour,
+                    double softness,
                     double opacity)
 {
     if (colour.alpha() == 0 || opacity <= 0) {

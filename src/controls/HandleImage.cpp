@@ -6,7 +6,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
-namespace {
+namespace
+{
 constexpr double kGlowSoftness = 0.4;
 constexpr double kGlowOpacity = 0.9;
 
@@ -100,8 +101,7 @@ void HandleImage::mouseDoubleClickEvent(QMouseEvent* event)
 
 void HandleImage::mouseReleaseEvent(QMouseEvent* event)
 {
-    emit released(this, event->button(), event->buttons(), event->modifiers(),
-                  event->position());
+    emit released(this, event->button(), event->buttons(), event->modifiers(), event->position());
 }
 
 void HandleImage::enterEvent(QEnterEvent*)

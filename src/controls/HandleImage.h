@@ -24,10 +24,16 @@ public:
     static QPixmap resizePicture();
 
 signals:
-    void pressed(QObject* sender, Qt::MouseButton button, Qt::MouseButtons buttons,
-                 Qt::KeyboardModifiers modifiers, QPointF position);
-    void released(QObject* sender, Qt::MouseButton button, Qt::MouseButtons buttons,
-                  Qt::KeyboardModifiers modifiers, QPointF position);
+    void pressed(QObject* sender,
+                 Qt::MouseButton button,
+                 Qt::MouseButtons buttons,
+                 Qt::KeyboardModifiers modifiers,
+                 QPointF position);
+    void released(QObject* sender,
+                  Qt::MouseButton button,
+                  Qt::MouseButtons buttons,
+                  Qt::KeyboardModifiers modifiers,
+                  QPointF position);
     void mouseEntered(QObject* sender);
     void mouseLeft(QObject* sender);
 

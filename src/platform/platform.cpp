@@ -2,9 +2,11 @@
 
 #include "profile_file.h"
 
-namespace ombrix {
+namespace ombrix
+{
 
-namespace {
+namespace
+{
 std::unique_ptr<Platform>& current()
 {
     static std::unique_ptr<Platform> instance;
@@ -26,19 +28,23 @@ void setPlatform(std::unique_ptr<Platform> replacement)
     current() = std::move(replacement);
 }
 
-namespace {
+namespace
+{
 class PortableIniFile final : public IniFile
 {
 public:
     explicit PortableIniFile(const std::string& path)
       : file_(path)
-    {}
-    std::u16string readString(std::u16string_view section, std::u16string_view key,
+    {
+    }
+    std::u16string readString(std::u16string_view section,
+                              std::u16string_view key,
                               std::u16string_view fallback) override
     {
         return file_.readString(section, key, fallback);
     }
-    bool writeString(std::u16string_view section, std::u16string_view key,
+    bool writeString(std::u16string_view section,
+                     std::u16string_view key,
                      std::u16string_view value) override
     {
         return file_.writeString(section, key, value);

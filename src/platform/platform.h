@@ -8,11 +8,11 @@
 #include <string_view>
 #include <vector>
 
-namespace ombrix {
+namespace ombrix
+{
 
 // A block of opaque pixels, 0xAARRGGBB each (alpha always 0xFF), rows top to bottom.
-struct Pixels
-{
+struct Pixels {
     int width = 0;
     int height = 0;
     std::vector<uint32_t> argb;
@@ -25,8 +25,7 @@ struct Pixels
     }
 };
 
-struct Rect
-{
+struct Rect {
     int x = 0;
     int y = 0;
     int width = 0;
@@ -34,8 +33,7 @@ struct Rect
 };
 
 // How the system asked the program to show its main window at start.
-enum class ShowCommand
-{
+enum class ShowCommand {
     Normal,
     Maximized,
     MinimizedNoActivate,
@@ -47,10 +45,12 @@ class IniFile
 public:
     virtual ~IniFile() = default;
     // The value, or `fallback` when the file, the section or the key is missing.
-    virtual std::u16string readString(std::u16string_view section, std::u16string_view key,
+    virtual std::u16string readString(std::u16string_view section,
+                                      std::u16string_view key,
                                       std::u16string_view fallback) = 0;
     // False when the value cannot be written.
-    virtual bool writeString(std::u16string_view section, std::u16string_view key,
+    virtual bool writeString(std::u16string_view section,
+                             std::u16string_view key,
                              std::u16string_view value) = 0;
     // Puts what was written on disk; false when that fails.
     virtual bool flush() = 0;

@@ -18,9 +18,11 @@
 #include <stdexcept>
 #include <thread>
 
-namespace ombrix {
+namespace ombrix
+{
 
-namespace {
+namespace
+{
 
 Display* g_display = nullptr;
 int g_lastError = 0;
@@ -37,16 +39,16 @@ int onXError(Display* display, XErrorEvent* event)
     return g_previousHandler ? g_previousHandler(display, event) : 0;
 }
 
-struct Box
-{
+struct Box {
     int x0, y0, x1, y1; // half-open
     bool empty() const { return x1 <= x0 || y1 <= y0; }
 };
 
 Box intersect(const Box& a, const Box& b)
 {
-    return { std::max(a.x0, b.x0), std::max(a.y0, b.y0), std::min(a.x1, b.x1),
-             std::min(a.y1, b.y1) };
+    return {
+        std::max(a.x0, b.x0), std::max(a.y0, b.y0), std::min(a.x1, b.x1), std::min(a.y1, b.y1)
+    };
 }
 
 class X11Platform final : public Platform
@@ -69,8 +71,9 @@ public:
         Display* d = display();
         const Window root = DefaultRootWindow(d);
         const Box request{ x, y, x + into.width, y + into.height };
-        const Box rootBox{ 0, 0, DisplayWidth(d, DefaultScreen(d)),
-                           DisplayHeight(d, DefaultScreen(d)) };
+        const Box rootBox{
+            0, 0, DisplayWidth(d, DefaultScreen(d)), DisplayHeight(d, DefaultScreen(d))
+        };
         const Box area = intersect(request, rootBox);
         if (area.empty()) {
             return;
@@ -239,8 +242,8 @@ private:
             releaseShm();
         }
         g_lastError = 0;
-        XImage* image = XGetImage(d, root, x, y, static_cast<unsigned>(w),
-                                  static_cast<unsigned>(h), AllPlanes, ZPixmap);
+        XImage* image = XGetImage(
+          d, root, x, y, static_cast<unsigned>(w), static_cast<unsigned>(h), AllPlanes, ZPixmap);
         return g_lastError ? nullptr : image;
     }
 
@@ -256,9 +259,13 @@ private:
         }
         releaseShm();
         const int screen = DefaultScreen(d);
-        shmImage_ = XShmCreateImage(d, DefaultVisual(d, screen),
-                                    static_cast<unsigned>(DefaultDepth(d, screen)), ZPixmap,
-                                    nullptr, &shmInfo_, static_cast<unsigned>(w),
+        shmImage_ = XShmCreateImage(d,
+                                    DefaultVisual(d, screen),
+                                    static_cast<unsigned>(DefaultDepth(d, screen)),
+                                    ZPixmap,
+                                    nullptr,
+                                    &shmInfo_,
+                                    static_cast<unsigned>(w),
                                     static_cast<unsigned>(h));
         if (!shmImage_) {
             return false;
@@ -319,8 +326,8 @@ private:
             const unsigned long max = mask >> shift;
             return static_cast<uint32_t>(((pixel & mask) >> shift) * 255 / max);
         };
-        return 0xFF000000u | (channel(image->red_mask) << 16) |
-               (channel(image->green_mask) << 8) | channel(image->blue_mask);
+        return 0xFF000000u | (channel(image->red_mask) << 16) | (channel(image->green_mask) << 8) |
+               channel(image->blue_mask);
     }
 
     // The root window may be larger than the union of the monitors (two displays of different
@@ -328,8 +335,8 @@ private:
     void blackOutsideMonitors(Display* d, Window root, int x, int y, Pixels& into)
     {
         int eventBase = 0, errorBase = 0, major = 0, minor = 0;
-        if (!XRRQueryExtension(d, &eventBase, &errorBase) ||
-            !XRRQueryVersion(d, &major, &minor) || (major == 1 && minor < 5)) {
+        if (!XRRQueryExtension(d, &eventBase, &errorBase) || !XRRQueryVersion(d, &major, &minor) ||
+            (major == 1 && minor < 5)) {
             return;
         }
         int count = 0;
@@ -342,7 +349,9 @@ private:
         }
         std::vector<Box> boxes;
         for (int i = 0; i < count; ++i) {
-            boxes.push_back({ monitors[i].x, monitors[i].y, monitors[i].x + monitors[i].width,
+            boxes.push_back({ monitors[i].x,
+                              monitors[i].y,
+                              monitors[i].x + monitors[i].width,
                               monitors[i].y + monitors[i].height });
         }
         XRRFreeMonitors(monitors);

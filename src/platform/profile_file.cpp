@@ -17,9 +17,11 @@
 
 namespace fs = std::filesystem;
 
-namespace ombrix {
+namespace ombrix
+{
 
-namespace {
+namespace
+{
 
 bool isBlank(char16_t c)
 {
@@ -71,8 +73,7 @@ bool sectionName(std::u16string_view line, std::u16string_view& name)
     return true;
 }
 
-struct KeyLine
-{
+struct KeyLine {
     std::u16string_view name;
     std::u16string_view value;
     bool hasValue = false;
@@ -178,7 +179,8 @@ std::string describe(const std::error_code& ec)
 
 ProfileFile::ProfileFile(std::string path)
   : path_(std::move(path))
-{}
+{
+}
 
 void ProfileFile::load()
 {
@@ -290,7 +292,8 @@ void ProfileFile::load()
     bom_ = data.substr(0, start);
 }
 
-std::u16string ProfileFile::readString(std::u16string_view section, std::u16string_view key,
+std::u16string ProfileFile::readString(std::u16string_view section,
+                                       std::u16string_view key,
                                        std::u16string_view fallback)
 {
     load();
@@ -300,7 +303,8 @@ std::u16string ProfileFile::readString(std::u16string_view section, std::u16stri
         const KeyLine k = keyLine(lines_[p.key].text);
         if (k.hasValue) {
             std::u16string_view v = k.value;
-            if (v.size() > 1 && (v.front() == u'"' || v.front() == u'\'') && v.back() == v.front()) {
+            if (v.size() > 1 && (v.front() == u'"' || v.front() == u'\'') &&
+                v.back() == v.front()) {
                 v = v.substr(1, v.size() - 2);
             }
             result = v;
@@ -363,8 +367,8 @@ bool ProfileFile::checkWritable()
     if (exists_) {
         std::error_code ec;
         const fs::perms perms = fs::status(path_, ec).permissions();
-        const fs::perms anyWrite = fs::perms::owner_write | fs::perms::group_write |
-                                   fs::perms::others_write;
+        const fs::perms anyWrite =
+          fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
         if (ec || (perms & anyWrite) == fs::perms::none) {
             error_ = ec ? describe(ec) : std::string("read-only file");
             return writable_ = false;
@@ -422,7 +426,8 @@ void ProfileFile::ensureLineEnd(size_t index)
     }
 }
 
-bool ProfileFile::writeString(std::u16string_view section, std::u16string_view key,
+bool ProfileFile::writeString(std::u16string_view section,
+                              std::u16string_view key,
                               std::u16string_view value)
 {
     if (!checkWritable()) {
@@ -522,8 +527,8 @@ bool ProfileFile::flush()
         }
     }
     std::random_device random;
-    const fs::path temp =
-      target.parent_path() / (target.filename().string() + ".tmp" + std::to_string(random() % 1000000));
+    const fs::path temp = target.parent_path() / (target.filename().string() + ".tmp" +
+                                                  std::to_string(random() % 1000000));
     std::FILE* f = std::fopen(temp.string().c_str(), "wb");
     if (!f) {
         error_ = std::strerror(errno);

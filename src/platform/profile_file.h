@@ -19,7 +19,8 @@
 #include <string_view>
 #include <vector>
 
-namespace ombrix {
+namespace ombrix
+{
 
 class ProfileFile
 {
@@ -31,12 +32,14 @@ public:
     explicit ProfileFile(std::string path);
 
     // The value, or `fallback` when the file, the section or the key is missing.
-    std::u16string readString(std::u16string_view section, std::u16string_view key,
+    std::u16string readString(std::u16string_view section,
+                              std::u16string_view key,
                               std::u16string_view fallback);
 
     // Sets a value in the file's content. False when the file cannot be written (a read-only
     // or unreadable file) or the value cannot be held by the format (a line break in it).
-    bool writeString(std::u16string_view section, std::u16string_view key,
+    bool writeString(std::u16string_view section,
+                     std::u16string_view key,
                      std::u16string_view value);
 
     // Writes the content to disk if a write changed it. False on failure; see errorText().
@@ -49,24 +52,21 @@ public:
     std::string serialized() const;
 
 private:
-    enum class Encoding
-    {
+    enum class Encoding {
         Utf8,
         Utf8Bom,
         Utf16LE,
         Utf16BE,
     };
 
-    struct Line
-    {
+    struct Line {
         std::u16string text; // decoded, without the line end
         std::string raw;     // the bytes as in the file, line end included
         size_t endBytes = 0; // how many of them are the line end (0 on a last line without)
     };
 
     static constexpr size_t kNone = static_cast<size_t>(-1);
-    struct Position
-    {
+    struct Position {
         size_t section = kNone;    // header line of the first section of the name
         size_t sectionEnd = kNone; // one past its last non-blank line
         size_t key = kNone;        // first line of the key in that section

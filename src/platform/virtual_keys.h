@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <vector>
 
-namespace ombrix {
+namespace ombrix
+{
 
-namespace vk {
+namespace vk
+{
 constexpr int Shift = 0x10;
 constexpr int Control = 0x11;
 constexpr int Menu = 0x12; // Alt

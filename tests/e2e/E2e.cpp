@@ -10,7 +10,8 @@
 
 #include <unistd.h>
 
-namespace e2e {
+namespace e2e
+{
 
 Result run(const QString& program, const QStringList& args, int timeoutMs)
 {
@@ -53,8 +54,8 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs)
 
 std::optional<QString> findWindow(const QString& nameRegex, int timeoutMs)
 {
-    const Result r = run("xdotool", { "search", "--sync", "--onlyvisible", "--name", nameRegex },
-                         timeoutMs);
+    const Result r =
+      run("xdotool", { "search", "--sync", "--onlyvisible", "--name", nameRegex }, timeoutMs);
     if (!r.finished || r.exitCode != 0) {
         return std::nullopt;
     }
@@ -77,25 +78,45 @@ bool windowGone(const QString& nameRegex, int timeoutMs)
 
 std::optional<QRect> windowGeometry(const QString& windowId)
 {
-    const Result r = run("xdotool", { "getwindowgeometry", "--shell", windowId });
+    // xwininfo, not xdotool: xdotool counts a window manager's frame offset twice.
+    const Result r = run("xwininfo", { "-id", windowId });
     if (!r.finished || r.exitCode != 0) {
         return std::nullopt;
     }
     QRect g;
     for (const QString& line : QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts)) {
-        const QString name = line.section('=', 0, 0);
-        const int value = line.section('=', 1).toInt();
-        if (name == "X") {
+        const QString name = line.section(':', 0, 0).trimmed();
+        const int value = line.section(':', 1).trimmed().toInt();
+        if (name == "Absolute upper-left X") {
             g.moveLeft(value);
-        } else if (name == "Y") {
+        } else if (name == "Absolute upper-left Y") {
             g.moveTop(value);
-        } else if (name == "WIDTH") {
+        } else if (name == "Width") {
             g.setWidth(value);
-        } else if (name == "HEIGHT") {
+        } else if (name == "Height") {
             g.setHeight(value);
         }
     }
     return g;
+}
+
+QMargins frameExtents(const QString& windowId)
+{
+    const Result r = run("xprop", { "-id", windowId, "_NET_FRAME_EXTENTS" });
+    const QStringList n = QString::fromUtf8(r.out).section('=', 1).split(',');
+    if (n.size() != 4) {
+        return {};
+    }
+    return { n[0].trimmed().toInt(),
+             n[2].trimmed().toInt(),
+             n[1].trimmed().toInt(),
+             n[3].trimmed().toInt() };
+}
+
+QString activeWindow()
+{
+    const Result r = run("xdotool", { "getactivewindow" });
+    return QString::fromUtf8(r.out).trimmed();
 }
 
 void click(int x, int y, int button)
@@ -129,8 +150,8 @@ std::optional<QImage> clipboardPng(int timeoutMs)
 void setClipboardText(const QString& text)
 {
     // xclip stays behind to serve the selection; it ends when another program takes it over.
-    QProcess::startDetached("sh", { "-c", "printf %s \"$0\" | xclip -selection clipboard -i",
-                                    text });
+    QProcess::startDetached("sh",
+                            { "-c", "printf %s \"$0\" | xclip -selection clipboard -i", text });
     waitFor([&] {
         const Result r = run("xclip", { "-selection", "clipboard", "-o" });
         return r.finished && QString::fromUtf8(r.out) == text;
@@ -144,18 +165,17 @@ QByteArray clipboardTargets()
 
 QImage screenshot(const QRect& area)
 {
-    const QString crop = QString("%1x%2+%3+%4")
-                           .arg(area.width())
-                           .arg(area.height())
-                           .arg(area.x())
-                           .arg(area.y());
+    const QString crop =
+      QString("%1x%2+%3+%4").arg(area.width()).arg(area.height()).arg(area.x()).arg(area.y());
     const Result r = run("import", { "-silent", "-window", "root", "-crop", crop, "png:-" });
     QImage image;
     image.loadFromData(r.out, "PNG");
     return image.convertToFormat(QImage::Format_RGB32);
 }
 
-QString comparePicture(const QImage& picture, int left, int top,
+QString comparePicture(const QImage& picture,
+                       int left,
+                       int top,
                        const std::function<uint32_t(int, int)>& expected)
 {
     const QImage img = picture.convertToFormat(QImage::Format_ARGB32);
@@ -268,15 +288,17 @@ bool Ombrix::start(const StartOptions& options)
         env.remove("XDG_RUNTIME_DIR");
         process_.setProcessEnvironment(env);
     }
-    QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                         QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
-                                         QFile::ExeOther);
+    QFile::setPermissions(dir_.path(),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                            QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                            QFile::ExeOther);
     if (options.iniReadOnly) {
         QFile::setPermissions(iniPath(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
     }
     if (options.folderReadOnly) {
-        QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup |
-                                             QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+        QFile::setPermissions(dir_.path(),
+                              QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
     }
     process_.setWorkingDirectory(dir_.path());
     process_.start(program, args);
@@ -288,8 +310,8 @@ bool Ombrix::start(const StartOptions& options)
     const QString pid = QString::number(process_.processId());
     return waitFor(
       [&] {
-          const Result r = run("xdotool", { "search", "--onlyvisible", "--pid", pid, "--name",
-                                            "^Form1$" });
+          const Result r =
+            run("xdotool", { "search", "--onlyvisible", "--pid", pid, "--name", "^Form1$" });
           windowId_ = QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts).value(0);
           return !windowId_.isEmpty();
       },
@@ -328,8 +350,11 @@ OtherWindow::~OtherWindow()
 bool OtherWindow::start(const QRect& where)
 {
     process_.start(testdeskBinary(),
-                   { "window", QString::number(where.x()), QString::number(where.y()),
-                     QString::number(where.width()), QString::number(where.height()) });
+                   { "window",
+                     QString::number(where.x()),
+                     QString::number(where.y()),
+                     QString::number(where.width()),
+                     QString::number(where.height()) });
     if (!process_.waitForStarted(5000)) {
         return false;
     }

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QMargins>
 #include <QProcess>
 #include <QRect>
 #include <QString>
@@ -14,10 +15,10 @@
 #include <memory>
 #include <optional>
 
-namespace e2e {
-
-struct Result
+namespace e2e
 {
+
+struct Result {
     bool finished = false;
     int exitCode = -1;
     QByteArray out;
@@ -34,6 +35,9 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
 std::optional<QString> findWindow(const QString& nameRegex, int timeoutMs = 5000);
 bool windowGone(const QString& nameRegex, int timeoutMs = 5000);
 std::optional<QRect> windowGeometry(const QString& windowId);
+// Left, top, right and bottom of the window manager's frame around a window.
+QMargins frameExtents(const QString& windowId);
+QString activeWindow();
 
 void click(int x, int y, int button = 1);
 void key(const QString& keys);
@@ -48,7 +52,9 @@ QImage screenshot(const QRect& area);
 
 // Empty when every pixel of `picture` equals expected(left + x, top + y); otherwise the first
 // difference, in words.
-QString comparePicture(const QImage& picture, int left, int top,
+QString comparePicture(const QImage& picture,
+                       int left,
+                       int top,
                        const std::function<uint32_t(int, int)>& expected);
 
 QString ombrixBinary();
@@ -57,8 +63,7 @@ QString testdeskBinary();
 // Reads the text of a message box of the program: Ctrl+C on it, then the clipboard.
 std::optional<QString> messageText(const QString& titleRegex, int timeoutMs = 5000);
 
-struct StartOptions
-{
+struct StartOptions {
     std::optional<QByteArray> ini; // Ombrix.ini's bytes, when there is to be one
     bool iniReadOnly = false;
     bool folderReadOnly = false;

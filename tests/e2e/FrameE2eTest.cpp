@@ -10,7 +10,8 @@
 
 using namespace e2e;
 
-namespace {
+namespace
+{
 
 // The frame's drawn parts, in window coordinates.
 constexpr QPoint kButtonC(40 + 11, 6 + 11);
@@ -61,6 +62,7 @@ private slots:
     void copyShowsOtherWindowsButNeverTheFrame();
     void clicksPassThroughTheFrameButNotItsButtons();
     void minimisesAndCloses();
+    void secondaryWindowsFollowTheShowRule();
 
 private:
     QProcess compositor;
@@ -100,7 +102,8 @@ void FrameE2eTest::startsAtThePlacementRule()
     const Result wa = run("xprop", { "-root", "-notype", "_NET_WORKAREA" });
     const QStringList n = QString::fromUtf8(wa.out).section('=', 1).split(',');
     QVERIFY2(n.size() >= 4, wa.out.constData());
-    const int left = static_cast<int>(std::nearbyint(n[0].toDouble() + (n[2].toDouble() - 738) / 2));
+    const int left =
+      static_cast<int>(std::nearbyint(n[0].toDouble() + (n[2].toDouble() - 738) / 2));
     const int top = static_cast<int>(std::nearbyint(n[1].toDouble() + (n[3].toDouble() - 427) / 2));
     QCOMPARE(frame, QRect(left, top, 384, 246));
 
@@ -133,7 +136,8 @@ void FrameE2eTest::startsAtThePlacementRule()
             covered += (shot.pixel(x, y) & 0xFFFFFF) != desk(x, y);
         }
     }
-    QVERIFY2(covered > 30 * 30 * 9 / 10, qPrintable(QString("handle covers %1 pixels").arg(covered)));
+    QVERIFY2(covered > 30 * 30 * 9 / 10,
+             qPrintable(QString("handle covers %1 pixels").arg(covered)));
     for (int x = handle.left(); x <= handle.right(); ++x) {
         QCOMPARE(shot.pixel(x, handle.bottom() + 1) & 0xFFFFFF, desk(x, handle.bottom() + 1));
     }
@@ -148,6 +152,7 @@ void FrameE2eTest::copiesExactlyTheFramedPixels_data()
     QTest::addRow("bottom-right corner of the screen")
       << QPoint(screen.width() - 384, screen.height() - 246);
     QTest::addRow("odd place past 256") << QPoint(777, 555);
+    QTest::addRow("partly off the screen") << QPoint(screen.width() - 200, screen.height() - 100);
 }
 
 void FrameE2eTest::copiesExactlyTheFramedPixels()
@@ -162,8 +167,11 @@ void FrameE2eTest::copiesExactlyTheFramedPixels()
     const auto picture = copyByButton(frame);
     QVERIFY2(picture, "no confirmation, or no image/png on the clipboard");
     QCOMPARE(picture->size(), QSize(frame.width() - 4, frame.height() - 4));
-    const QString diff =
-      comparePicture(*picture, frame.x() + 2, frame.y() + 3, testdesk::patternRgb);
+    // What lies off every display comes out black.
+    const QRect screen = screenRect();
+    const QString diff = comparePicture(*picture, frame.x() + 2, frame.y() + 3, [&](int x, int y) {
+        return screen.contains(x, y) ? testdesk::patternRgb(x, y) : 0u;
+    });
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
 
     // The picture replaced the text, and the frame is back where it was.
@@ -210,7 +218,8 @@ void FrameE2eTest::clicksPassThroughTheFrameButNotItsButtons()
     // Inside the frame, on its transparent ring, and in the gap beside the resize handle.
     const QList<QPoint> through = { frame.topLeft() + QPoint(200, 120),
                                     frame.topLeft() + QPoint(1, 100),
-                                    frame.topLeft() + QPoint(frame.width() - 4, frame.height() - 20) };
+                                    frame.topLeft() +
+                                      QPoint(frame.width() - 4, frame.height() - 20) };
     for (const QPoint& p : through) {
         click(p.x(), p.y());
         const QString expected = QString("%1 %2").arg(p.x()).arg(p.y());
@@ -248,6 +257,52 @@ void FrameE2eTest::minimisesAndCloses()
     click(frame.x() + kButtonX.x(), frame.y() + kButtonX.y());
     QVERIFY2(ombrix.waitFinished(5000), "the program did not end");
     QCOMPARE(ombrix.exitCode(), 0);
+}
+
+void FrameE2eTest::secondaryWindowsFollowTheShowRule()
+{
+    Ombrix ombrix;
+    QVERIFY(ombrix.start());
+    const QRect frame = ombrix.geometry();
+    const auto clickA = [&] { click(frame.x() + kButtonA.x(), frame.y() + kButtonA.y()); };
+
+    // First showing: placed by the start-up rule, at its own size, on the primary work area.
+    clickA();
+    const auto about = findWindow("^About Ombrix$");
+    QVERIFY(about);
+    QRect shown;
+    QVERIFY(waitFor([&] {
+        shown = windowGeometry(*about).value_or(QRect());
+        return shown.size() == QSize(602, 637) && frameExtents(*about).top() > 0;
+    }));
+    const QMargins frameAround = frameExtents(*about);
+    const QRect screen = screenRect();
+    const QPoint topLeft = shown.topLeft() - QPoint(frameAround.left(), frameAround.top());
+    QCOMPARE(topLeft,
+             QPoint(static_cast<int>(std::nearbyint((screen.width() - 602) / 2.0)),
+                    static_cast<int>(std::nearbyint((screen.height() - 637) / 2.0))));
+
+    // The user moves it away and activates the frame; "A" brings it to the front, unmoved.
+    run("xdotool", { "windowmove", "--sync", *about, "150", "120" });
+    QRect moved;
+    QVERIFY(waitFor([&] {
+        moved = windowGeometry(*about).value_or(QRect());
+        return moved.topLeft() != shown.topLeft();
+    }));
+    run("xdotool", { "windowactivate", "--sync", ombrix.windowId() });
+    QVERIFY(waitFor([&] { return activeWindow() != *about; }));
+    clickA();
+    QVERIFY2(waitFor([&] { return activeWindow() == *about; }), "the panel was not activated");
+    QCOMPARE(windowGeometry(*about).value_or(QRect()), moved);
+
+    // Its close box hides it; "A" brings it back where it was.
+    run(testdeskBinary(), { "close", *about });
+    QVERIFY(windowGone("^About Ombrix$"));
+    QVERIFY(ombrix.running());
+    clickA();
+    const auto again = findWindow("^About Ombrix$");
+    QVERIFY(again);
+    QVERIFY(waitFor([&] { return windowGeometry(*again).value_or(QRect()) == moved; }));
 }
 
 QTEST_GUILESS_MAIN(FrameE2eTest)

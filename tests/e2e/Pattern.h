@@ -4,14 +4,15 @@
 
 #include <cstdint>
 
-namespace testdesk {
+namespace testdesk
+{
 
 inline uint32_t patternRgb(int x, int y)
 {
     const uint32_t r = static_cast<uint32_t>(x) & 0xFF;
     const uint32_t g = static_cast<uint32_t>(y) & 0xFF;
-    const uint32_t b = (((static_cast<uint32_t>(x) >> 8) & 0x0F) << 4) |
-                       ((static_cast<uint32_t>(y) >> 8) & 0x0F);
+    const uint32_t b =
+      (((static_cast<uint32_t>(x) >> 8) & 0x0F) << 4) | ((static_cast<uint32_t>(y) >> 8) & 0x0F);
     return (r << 16) | (g << 8) | b;
 }
 

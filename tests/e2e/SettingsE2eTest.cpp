@@ -8,7 +8,8 @@
 
 using namespace e2e;
 
-namespace {
+namespace
+{
 
 constexpr QPoint kButtonX(84 + 11, 28 + 11);
 // A pixel of the copy button's inner glow, one in from its left edge.

@@ -4,6 +4,7 @@
 //                                      inverted pattern in desktop coordinates; prints
 //                                      "ready", then "press X Y" (desktop) for each button press
 //   testdesk composited                exit status 0 when a compositing manager runs
+//   testdesk close WINDOW              asks the window to close, as its close box does
 
 #include "Pattern.h"
 
@@ -16,7 +17,8 @@
 #include <cstring>
 #include <vector>
 
-namespace {
+namespace
+{
 
 XImage* makeImage(Display* d, int x0, int y0, int w, int h, bool inverted)
 {
@@ -29,8 +31,8 @@ XImage* makeImage(Display* d, int x0, int y0, int w, int h, bool inverted)
         }
     }
     const int screen = DefaultScreen(d);
-    return XCreateImage(d, DefaultVisual(d, screen), DefaultDepth(d, screen), ZPixmap, 0, data,
-                        w, h, 32, 0);
+    return XCreateImage(
+      d, DefaultVisual(d, screen), DefaultDepth(d, screen), ZPixmap, 0, data, w, h, 32, 0);
 }
 
 int paintRoot(Display* d)
@@ -46,8 +48,14 @@ int paintRoot(Display* d)
     // Compositing managers paint the desktop from this property, not from the root's
     // background; the pixmap must outlive us, as desktop-background setters keep theirs.
     const Atom rootPmap = XInternAtom(d, "_XROOTPMAP_ID", False);
-    XChangeProperty(d, root, rootPmap, XA_PIXMAP, 32, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(&pm), 1);
+    XChangeProperty(d,
+                    root,
+                    rootPmap,
+                    XA_PIXMAP,
+                    32,
+                    PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&pm),
+                    1);
     XClearWindow(d, root);
     XFreeGC(d, gc);
     XDestroyImage(image);
@@ -73,8 +81,14 @@ int showWindow(Display* d, int x, int y, int w, int h)
     // No decorations, so the window stands exactly where asked.
     const Atom motif = XInternAtom(d, "_MOTIF_WM_HINTS", False);
     const long motifHints[5] = { 2, 0, 0, 0, 0 };
-    XChangeProperty(d, win, motif, motif, 32, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(motifHints), 5);
+    XChangeProperty(d,
+                    win,
+                    motif,
+                    motif,
+                    32,
+                    PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(motifHints),
+                    5);
     XSelectInput(d, win, ExposureMask | ButtonPressMask | StructureNotifyMask);
     XMapWindow(d, win);
     GC gc = XCreateGC(d, win, 0, nullptr);
@@ -121,10 +135,24 @@ int main(int argc, char** argv)
         const Atom cm = XInternAtom(d, "_NET_WM_CM_S0", False);
         return XGetSelectionOwner(d, cm) != None ? 0 : 1;
     }
-    if (argc == 6 && std::strcmp(argv[1], "window") == 0) {
-        return showWindow(d, std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]),
-                          std::atoi(argv[5]));
+    if (argc == 3 && std::strcmp(argv[1], "close") == 0) {
+        // What a window manager's close box does: ask the window to close itself.
+        const Window w = static_cast<Window>(std::strtoul(argv[2], nullptr, 0));
+        XEvent e{};
+        e.xclient.type = ClientMessage;
+        e.xclient.window = w;
+        e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+        e.xclient.format = 32;
+        e.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
+        e.xclient.data.l[1] = CurrentTime;
+        XSendEvent(d, w, False, NoEventMask, &e);
+        XSync(d, False);
+        return 0;
     }
-    std::fprintf(stderr, "usage: testdesk root | window X Y W H | composited\n");
+    if (argc == 6 && std::strcmp(argv[1], "window") == 0) {
+        return showWindow(
+          d, std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
+    }
+    std::fprintf(stderr, "usage: testdesk root | window X Y W H | composited | close WINDOW\n");
     return 2;
 }

@@ -19,7 +19,8 @@
 #include <QTest>
 #include <QTimer>
 
-namespace {
+namespace
+{
 
 FakePlatform* fake = nullptr;
 
@@ -107,7 +108,11 @@ void FrameGuiTest::createdInOrderWithDefaults()
     QCOMPARE(form1->btnCopi->toolTip(), QString::fromUtf8("画像コピー [Ctrl]+[Alt]+[C]"));
 
     // The secondary windows wait hidden, at their sizes and titles.
-    const struct { QWidget* w; const char* title; QSize size; } secondary[] = {
+    const struct {
+        QWidget* w;
+        const char* title;
+        QSize size;
+    } secondary[] = {
         { form2.get(), "Ombrix Zoom Window", { 425, 426 } },
         { form3.get(), "About Ombrix", { 602, 637 } },
         { form4.get(), "Ombrix  ショートカットキー設定", { 350, 380 } },
@@ -180,8 +185,8 @@ void FrameGuiTest::grabTakesTheFramedPixels()
     QCOMPARE(fake->lastCopyOrigin.x, 102);
     QCOMPARE(fake->lastCopyOrigin.y, 123);
     QCOMPARE(gazoBmp->size(), QSize(380, 242));
-    for (const QPoint p : { QPoint(0, 0), QPoint(379, 0), QPoint(0, 241), QPoint(379, 241),
-                            QPoint(17, 33) }) {
+    for (const QPoint p :
+         { QPoint(0, 0), QPoint(379, 0), QPoint(0, 241), QPoint(379, 241), QPoint(17, 33) }) {
         QCOMPARE(gazoBmp->pixel(p), FakePlatform::desktopPixel(102 + p.x(), 123 + p.y()));
     }
 }
@@ -256,7 +261,8 @@ void FrameGuiTest::hintsNameTheShortcutLetters()
     QCOMPARE(form1->btnClose->toolTip(),
              QString::fromUtf8("Ombrixを閉じる [Ctrl]+[Alt]+[") + letter + "]");
     // The others keep the default letters; the texts on the buttons never change.
-    QCOMPARE(form1->btnFilSave->toolTip(), QString::fromUtf8("画像をファイル保存 [Ctrl]+[Alt]+[V]"));
+    QCOMPARE(form1->btnFilSave->toolTip(),
+             QString::fromUtf8("画像をファイル保存 [Ctrl]+[Alt]+[V]"));
     QCOMPARE(form1->btnZoom->toolTip(), QString::fromUtf8("コーナーズームパネル [Ctrl]+[Alt]+[W]"));
     QCOMPARE(form1->btnHelp->toolTip(), QString("About"));
     QCOMPARE(form1->btnSaisyouka->toolTip(), QString::fromUtf8("最小化 [Ctrl]+[Alt]+[S]"));
@@ -279,8 +285,8 @@ void FrameGuiTest::glowTakesTheColourAtOnce()
     QFETCH(uint, colour);
     form1->botanIroSet(form1.get(), colour);
     QCOMPARE(botanIro, colour);
-    const QList<QWidget*> controls = { form1->btnCopi,      form1->btnFilSave, form1->btnZoom,
-                                       form1->btnHelp,      form1->btnSaisyouka, form1->btnClose,
+    const QList<QWidget*> controls = { form1->btnCopi,     form1->btnFilSave,   form1->btnZoom,
+                                       form1->btnHelp,     form1->btnSaisyouka, form1->btnClose,
                                        form1->imgContIdou, form1->imgContSaiz };
     for (QWidget* w : controls) {
         const QColor glow = qobject_cast<GlowButton*>(w)

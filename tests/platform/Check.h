@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-namespace check {
-
-struct Registry
+namespace check
 {
+
+struct Registry {
     std::vector<std::pair<const char*, std::function<void()>>> tests;
     int passed = 0;
     int failed = 0;
@@ -24,8 +24,7 @@ struct Registry
     }
 };
 
-struct Add
-{
+struct Add {
     Add(const char* name, std::function<void()> fn)
     {
         Registry::get().tests.emplace_back(name, std::move(fn));
@@ -40,8 +39,8 @@ inline void report(bool ok, const char* file, int line, const std::string& what)
         return;
     }
     ++r.failed;
-    std::printf("FAIL %s [%s] %s:%d: %s\n", r.current, r.currentCase.c_str(), file, line,
-                what.c_str());
+    std::printf(
+      "FAIL %s [%s] %s:%d: %s\n", r.current, r.currentCase.c_str(), file, line, what.c_str());
 }
 
 // Bytes shown with escapes, for messages.
@@ -103,13 +102,15 @@ inline int runAll()
 
 #define CHECK_CONCAT2(a, b) a##b
 #define CHECK_CONCAT(a, b) CHECK_CONCAT2(a, b)
-#define TEST(name)                                                                                \
-    static void name();                                                                           \
-    static check::Add CHECK_CONCAT(add_, name)(#name, name);                                      \
+#define TEST(name)                                                                                 \
+    static void name();                                                                            \
+    static check::Add CHECK_CONCAT(add_, name)(#name, name);                                       \
     static void name()
 #define CASE(label) (check::Registry::get().currentCase = (label))
 #define CHECK(cond) check::report((cond), __FILE__, __LINE__, #cond)
-#define CHECK_EQ_BYTES(actual, expected)                                                          \
-    check::report((actual) == (expected), __FILE__, __LINE__,                                     \
-                  "got \"" + check::show(actual) + "\", expected \"" + check::show(expected) +    \
+#define CHECK_EQ_BYTES(actual, expected)                                                           \
+    check::report((actual) == (expected),                                                          \
+                  __FILE__,                                                                        \
+                  __LINE__,                                                                        \
+                  "got \"" + check::show(actual) + "\", expected \"" + check::show(expected) +     \
                     "\"")

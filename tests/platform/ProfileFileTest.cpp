@@ -11,11 +11,11 @@
 namespace fs = std::filesystem;
 using ombrix::ProfileFile;
 
-namespace {
+namespace
+{
 
 // A scratch folder that goes away with the test.
-struct Scratch
-{
+struct Scratch {
     fs::path dir;
     Scratch()
     {
@@ -84,8 +84,7 @@ void writeDefaults(ProfileFile& ini, const std::u16string& colour = u"-16776961"
 
 TEST(readsHandEditedFiles)
 {
-    struct Row
-    {
+    struct Row {
         const char* label;
         std::string file;
         std::u16string section, key, expected;
@@ -96,8 +95,11 @@ TEST(readsHandEditedFiles)
         { "plain", "[botan]\r\ncolor=-65536\r\n", u"botan", u"color", u"-65536" },
         { "names in other cases", "[BOTAN]\r\nCOLOR=1\r\n", u"botan", u"color", u"1" },
         { "asked in other case", "[botan]\r\ncolor=1\r\n", u"BoTaN", u"CoLoR", u"1" },
-        { "blanks around names and value", "  [ botan ]  \r\n  color  =   12  \r\n", u"botan",
-          u"color", u"12" },
+        { "blanks around names and value",
+          "  [ botan ]  \r\n  color  =   12  \r\n",
+          u"botan",
+          u"color",
+          u"12" },
         { "tabs", "\t[botan]\r\n\tcolor\t=\t5\t\r\n", u"botan", u"color", u"5" },
         { "double quotes removed", "[s]\r\nk=\"  a b \"\r\n", u"s", u"k", u"  a b " },
         { "single quotes removed", "[s]\r\nk='x'\r\n", u"s", u"k", u"x" },
@@ -116,7 +118,10 @@ TEST(readsHandEditedFiles)
         { "no final line end", "[s]\r\nk=7", u"s", u"k", u"7" },
         { "CR only", "[s]\rj=8\rk=7\r", u"s", u"k", u"7" },
         { "LF only", "[s]\nj=8\nk=7\n", u"s", u"k", u"7" },
-        { "long value", "[s]\nk=" + std::string(3000, 'a') + "\n", u"s", u"k",
+        { "long value",
+          "[s]\nk=" + std::string(3000, 'a') + "\n",
+          u"s",
+          u"k",
           long3000.substr(0, 2047) },
         { "key before any section", "k=1\n[s]\nj=2\n", u"s", u"k", fb },
         { "equals sign in the value", "[s]\nk=a=b\n", u"s", u"k", u"a=b" },
@@ -143,12 +148,10 @@ TEST(readsHandEditedFiles)
 
 TEST(writesInPlace)
 {
-    struct Write
-    {
+    struct Write {
         std::u16string section, key, value;
     };
-    struct Row
-    {
+    struct Row {
         const char* label;
         std::string before;
         std::vector<Write> writes;
@@ -156,45 +159,71 @@ TEST(writesInPlace)
     };
     const Row rows[] = {
         { "replaces where it stands, keeps the blanks before the value",
-          "[s]\r\n  K = old \r\nz=1\r\n", { { u"s", u"k", u"new" } },
+          "[s]\r\n  K = old \r\nz=1\r\n",
+          { { u"s", u"k", u"new" } },
           "[s]\r\n  K = new\r\nz=1\r\n" },
         { "keeps comments, other sections, blank lines, order and case",
           "; top\r\n[other]\r\nx=1\r\n\r\n[S]\r\nb=2\r\nA=3\r\n\r\n[t]\r\n",
           { { u"s", u"a", u"9" }, { u"s", u"c", u"4" } },
           "; top\r\n[other]\r\nx=1\r\n\r\n[S]\r\nb=2\r\nA=9\r\nc=4\r\n\r\n[t]\r\n" },
-        { "section added at the end, after a line without end", "[a]\r\nx=1",
-          { { u"b", u"y", u"2" } }, "[a]\r\nx=1\r\n[b]\r\ny=2\r\n" },
-        { "key added to a last section without line end", "[a]\r\nx=1",
-          { { u"a", u"y", u"2" } }, "[a]\r\nx=1\r\ny=2\r\n" },
-        { "key added to an empty section", "[a]\r\n[b]\r\n", { { u"a", u"y", u"2" } },
+        { "section added at the end, after a line without end",
+          "[a]\r\nx=1",
+          { { u"b", u"y", u"2" } },
+          "[a]\r\nx=1\r\n[b]\r\ny=2\r\n" },
+        { "key added to a last section without line end",
+          "[a]\r\nx=1",
+          { { u"a", u"y", u"2" } },
+          "[a]\r\nx=1\r\ny=2\r\n" },
+        { "key added to an empty section",
+          "[a]\r\n[b]\r\n",
+          { { u"a", u"y", u"2" } },
           "[a]\r\ny=2\r\n[b]\r\n" },
-        { "first of two sections", "[a]\nx=1\n[a]\ny=2\n", { { u"a", u"y", u"3" } },
+        { "first of two sections",
+          "[a]\nx=1\n[a]\ny=2\n",
+          { { u"a", u"y", u"3" } },
           "[a]\nx=1\ny=3\n[a]\ny=2\n" },
         { "first of two keys", "[a]\nx=1\nx=2\n", { { u"a", u"x", u"3" } }, "[a]\nx=3\nx=2\n" },
-        { "LF file gets LF lines", "[botan]\ncolor=$FFFF0000\n",
+        { "LF file gets LF lines",
+          "[botan]\ncolor=$FFFF0000\n",
           { { u"botan", u"color", u"-65536" }, { u"kii", u"fontcolor", u"-10496" } },
           "[botan]\ncolor=-65536\n[kii]\nfontcolor=-10496\n" },
-        { "CR file gets CR lines", "[a]\rx=1\r", { { u"b", u"y", u"2" } },
-          "[a]\rx=1\r[b]\ry=2\r" },
-        { "key line without equals sign", "[a]\r\nx\r\n", { { u"a", u"x", u"v" } },
+        { "CR file gets CR lines", "[a]\rx=1\r", { { u"b", u"y", u"2" } }, "[a]\rx=1\r[b]\ry=2\r" },
+        { "key line without equals sign",
+          "[a]\r\nx\r\n",
+          { { u"a", u"x", u"v" } },
           "[a]\r\nx=v\r\n" },
-        { "quoted value replaced", "[a]\r\nx=\"old\"\r\n", { { u"a", u"x", u"new" } },
+        { "quoted value replaced",
+          "[a]\r\nx=\"old\"\r\n",
+          { { u"a", u"x", u"new" } },
           "[a]\r\nx=new\r\n" },
-        { "invalid UTF-8 lines keep their bytes", "[a]\n\xFF\xFE junk\nx=1\n",
-          { { u"a", u"x", u"2" } }, "[a]\n\xFF\xFE junk\nx=2\n" },
-        { "invalid UTF-8 in the name of the replaced line", "[a]\n\xFFx=1\nx=1\n",
-          { { u"a", u"x", u"2" } }, "[a]\n\xFFx=1\nx=2\n" },
-        { "UTF-8 byte-order mark kept", "\xEF\xBB\xBF[a]\r\nx=1\r\n",
-          { { u"a", u"x", u"\u30C6" } }, "\xEF\xBB\xBF[a]\r\nx=\xE3\x83\x86\r\n" },
-        { "UTF-16LE kept", utf16le(u"[a]\r\nx=1\r\n"),
+        { "invalid UTF-8 lines keep their bytes",
+          "[a]\n\xFF\xFE junk\nx=1\n",
+          { { u"a", u"x", u"2" } },
+          "[a]\n\xFF\xFE junk\nx=2\n" },
+        { "invalid UTF-8 in the name of the replaced line",
+          "[a]\n\xFFx=1\nx=1\n",
+          { { u"a", u"x", u"2" } },
+          "[a]\n\xFFx=1\nx=2\n" },
+        { "UTF-8 byte-order mark kept",
+          "\xEF\xBB\xBF[a]\r\nx=1\r\n",
+          { { u"a", u"x", u"\u30C6" } },
+          "\xEF\xBB\xBF[a]\r\nx=\xE3\x83\x86\r\n" },
+        { "UTF-16LE kept",
+          utf16le(u"[a]\r\nx=1\r\n"),
           { { u"a", u"x", u"\u30C6" }, { u"b", u"y", u"2" } },
           utf16le(u"[a]\r\nx=\u30C6\r\n[b]\r\ny=2\r\n") },
-        { "UTF-16BE kept", utf16be(u"[a]\nx=1\n"), { { u"a", u"x", u"22" } },
+        { "UTF-16BE kept",
+          utf16be(u"[a]\nx=1\n"),
+          { { u"a", u"x", u"22" } },
           utf16be(u"[a]\nx=22\n") },
-        { "key before any section stays", "x=1\n[a]\n", { { u"a", u"x", u"2" } },
+        { "key before any section stays",
+          "x=1\n[a]\n",
+          { { u"a", u"x", u"2" } },
           "x=1\n[a]\nx=2\n" },
-        { "blank lines at the end of a section stay after it", "[a]\r\nx=1\r\n\r\n\r\n[b]\r\n",
-          { { u"a", u"y", u"2" } }, "[a]\r\nx=1\r\ny=2\r\n\r\n\r\n[b]\r\n" },
+        { "blank lines at the end of a section stay after it",
+          "[a]\r\nx=1\r\n\r\n\r\n[b]\r\n",
+          { { u"a", u"y", u"2" } },
+          "[a]\r\nx=1\r\ny=2\r\n\r\n\r\n[b]\r\n" },
     };
     Scratch scratch;
     for (const Row& row : rows) {

@@ -86,19 +86,28 @@ void RulesTest::fullStop_data()
 {
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("shown");
-    QTest::addRow("letter") << "Access denied" << "Access denied.";
-    QTest::addRow("already a full stop") << "Done." << "Done.";
-    QTest::addRow("space") << "Trailing " << "Trailing ";
-    QTest::addRow("exclamation") << "Stop!" << "Stop!";
-    QTest::addRow("closing parenthesis") << "Failed (C:\\x.bmp)" << "Failed (C:\\x.bmp)";
-    QTest::addRow("digit") << "Code 5" << "Code 5.";
-    QTest::addRow("slash sorts after the full stop") << "a/" << "a/.";
-    QTest::addRow("comma sorts before it") << "a," << "a,";
-    QTest::addRow("Japanese full stop") << QString::fromUtf8("失敗しました。")
-                                        << QString::fromUtf8("失敗しました。.");
+    QTest::addRow("letter") << "Access denied"
+                            << "Access denied.";
+    QTest::addRow("already a full stop") << "Done."
+                                         << "Done.";
+    QTest::addRow("space") << "Trailing "
+                           << "Trailing ";
+    QTest::addRow("exclamation") << "Stop!"
+                                 << "Stop!";
+    QTest::addRow("closing parenthesis") << "Failed (C:\\x.bmp)"
+                                         << "Failed (C:\\x.bmp)";
+    QTest::addRow("digit") << "Code 5"
+                           << "Code 5.";
+    QTest::addRow("slash sorts after the full stop") << "a/"
+                                                     << "a/.";
+    QTest::addRow("comma sorts before it") << "a,"
+                                           << "a,";
+    QTest::addRow("Japanese full stop")
+      << QString::fromUtf8("失敗しました。") << QString::fromUtf8("失敗しました。.");
     QTest::addRow("Japanese text") << QString::fromUtf8("/x/Ombrix.ini に書き込めません")
                                    << QString::fromUtf8("/x/Ombrix.ini に書き込めません.");
-    QTest::addRow("empty") << "" << "";
+    QTest::addRow("empty") << ""
+                           << "";
 }
 
 void RulesTest::fullStop()
@@ -116,11 +125,11 @@ void RulesTest::startPlacement_data()
     const QRectF fullHd(0, 0, 1920, 1080);
     // (1040 - 427) / 2 = 306.5: halves go to the even neighbour.
     QTest::addRow("1920 wide from 0") << QRectF(0, 0, 1920, 1040) << fullHd << QPoint(591, 306);
-    QTest::addRow("task bar on the left") << QRectF(60, 0, 1860, 1080) << fullHd
-                                          << QPoint(621, 326);
+    QTest::addRow("task bar on the left")
+      << QRectF(60, 0, 1860, 1080) << fullHd << QPoint(621, 326);
     // (1367 - 738) / 2 = 314.5 rounds to the even 314.
-    QTest::addRow("half rounds to even") << QRectF(0, 0, 1367, 768) << QRectF(0, 0, 1367, 768)
-                                         << QPoint(314, 170);
+    QTest::addRow("half rounds to even")
+      << QRectF(0, 0, 1367, 768) << QRectF(0, 0, 1367, 768) << QPoint(314, 170);
     QTest::addRow("smaller than the window: kept on the desktop")
       << QRectF(0, 0, 640, 400) << QRectF(0, 0, 640, 400) << QPoint(0, 0);
 }
