@@ -11,4 +11,6 @@ std::array<uint16_t, 5> kiiCode = { 'C', 'V', 'W', 'S', 'X' };
 TAlphaColor kiiIro = claGold;
 
 bool syoriChu = false;
+float maeMouseX = 0;
+float maeMouseY = 0;
 QImage* gazoBmp = nullptr;

@@ -36,5 +36,10 @@ extern TAlphaColor kiiIro;              // font colour of the letter keys
 // True while a grab-and-output operation runs.
 extern bool syoriChu;
 
+// The pointer's desktop position when a handle started a move or resize, and at each
+// corner-zoom tick.
+extern float maeMouseX;
+extern float maeMouseY;
+
 // The framed picture; owned by the frame window.
 extern QImage* gazoBmp;

@@ -99,4 +99,63 @@ QString shortcutHint(const QString& label, const QString& letter)
     return label + QStringLiteral(" [Ctrl]+[Alt]+[") + letter + u']';
 }
 
+PressAction moveHandlePress(const ShiftState& s)
+{
+    if (s.shift && s.left) {
+        return PressAction::Resize;
+    }
+    if (s.ctrl && s.left) {
+        return PressAction::MaximiseOrRestore;
+    }
+    if (s.left) {
+        return PressAction::Move;
+    }
+    if (s.right) {
+        return PressAction::Copy;
+    }
+    if (s.middle) {
+        return PressAction::Save;
+    }
+    return PressAction::Nothing;
+}
+
+PressAction resizeHandlePress(const ShiftState& s)
+{
+    if (s.shift && s.left) {
+        return PressAction::Move;
+    }
+    if (s.left) {
+        return PressAction::Resize;
+    }
+    if (s.right) {
+        return PressAction::Copy;
+    }
+    if (s.middle) {
+        return PressAction::Save;
+    }
+    return PressAction::Nothing;
+}
+
+QString proposedFileName(const QDateTime& now)
+{
+    return now.toString(QStringLiteral("yyyyMMdd-HHmmss"));
+}
+
+QByteArray imageFormatFor(const QString& fileName)
+{
+    const qsizetype dot = fileName.lastIndexOf(u'.');
+    const qsizetype slash = std::max(fileName.lastIndexOf(u'/'), fileName.lastIndexOf(u'\\'));
+    if (dot < 0 || dot < slash) {
+        return {};
+    }
+    const QString ext = fileName.mid(dot + 1).toLower();
+    if (ext == u"jpg" || ext == u"jpeg") {
+        return "JPEG";
+    }
+    if (ext == u"png") {
+        return "PNG";
+    }
+    return {};
+}
+
 } // namespace rules

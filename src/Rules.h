@@ -1,6 +1,8 @@
 #pragma once
 // Small rules of the program that need no window: kept apart so they can be tested alone.
 
+#include <QByteArray>
+#include <QDateTime>
 #include <QPoint>
 #include <QRectF>
 #include <QString>
@@ -32,5 +34,38 @@ int32_t iniInteger(const QString& text, int32_t fallback);
 
 // The hint of a shortcut button: `label` and the Ctrl+Alt+letter that does the same.
 QString shortcutHint(const QString& label, const QString& letter);
+
+// What accompanies a mouse press: the modifier keys and every mouse button down at that
+// moment, the pressed one included.
+struct ShiftState {
+    bool shift = false;
+    bool alt = false;
+    bool ctrl = false;
+    bool left = false;
+    bool right = false;
+    bool middle = false;
+    bool doubleClick = false;
+};
+
+enum class PressAction {
+    Nothing,
+    Move,
+    Resize,
+    MaximiseOrRestore,
+    Copy,
+    Save,
+};
+
+// The first row of the handle's table that holds for the press. Only the shift state decides,
+// not which button was pressed.
+PressAction moveHandlePress(const ShiftState& shift);
+PressAction resizeHandlePress(const ShiftState& shift);
+
+// The name the save dialog proposes: the local date and time as yyyymmdd-hhnnss.
+QString proposedFileName(const QDateTime& now);
+
+// The image format for a file name's extension (from its last dot, any letter case):
+// "JPEG", "PNG", or empty when there is no encoder for it.
+QByteArray imageFormatFor(const QString& fileName);
 
 } // namespace rules

@@ -16,6 +16,7 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
+#include <QTimer>
 
 namespace
 {
@@ -117,10 +118,21 @@ void TForm1::buildLayout()
     connect(
       btnClose, &GlowButton::clicked, this, [this] { guarded([&] { btnCloseClick(btnClose); }); });
 
+    connect(btnFilSave, &GlowButton::clicked, this, [this] {
+        guarded([&] { btnFilSaveClick(btnFilSave); });
+    });
+
     imgContIdou = new HandleImage(HandleImage::movePicture(), this);
     imgContIdou->setGeometry(QRect(kMoveHandlePos, QSize(kHandleSize, kHandleSize)));
     imgContSaiz = new HandleImage(HandleImage::resizePicture(), this);
     imgContSaiz->setGeometry(2, 52, kHandleSize, kHandleSize);
+    connectHandle(imgContIdou);
+    connectHandle(imgContSaiz);
+
+    timZoom = new QTimer(this);
+    timZoom->setInterval(100);
+
+    SaveDialog1 = createSaveDialog(this);
 }
 
 void TForm1::FormCreate(QObject*)

@@ -2,6 +2,7 @@
 // TForm1: the frame window.
 
 #include "Globals.h"
+#include "Rules.h"
 #include "platform.h"
 
 #include <QImage>
@@ -11,6 +12,7 @@
 
 class GlowButton;
 class HandleImage;
+class QFileDialog;
 class QTimer;
 
 class TForm1 : public QWidget
@@ -28,10 +30,34 @@ public:
     void applyShowCommand(ombrix::ShowCommand command);
 
     void btnCopiClick(QObject* Sender);
+    void btnFilSaveClick(QObject* Sender);
     void btnZoomClick(QObject* Sender);
     void btnHelpClick(QObject* Sender);
     void btnSaisyoukaClick(QObject* Sender);
     void btnCloseClick(QObject* Sender);
+
+    // Frame handles.
+    void imgContIdouMouseDown(QObject* Sender,
+                              Qt::MouseButton Button,
+                              rules::ShiftState Shift,
+                              float X,
+                              float Y);
+    void imgContSaizMouseDown(QObject* Sender,
+                              Qt::MouseButton Button,
+                              rules::ShiftState Shift,
+                              float X,
+                              float Y);
+    void imgContIdouMouseUp(QObject* Sender);
+    void imgContSaizMouseUp(QObject* Sender);
+    void imgContIdouMouseEnter(QObject* Sender);
+    void imgContSaizMouseEnter(QObject* Sender);
+    void imgContIdouMouseLeave(QObject* Sender);
+    void imgContSaizMouseLeave(QObject* Sender);
+    void BotanTomeidoSet(float tomeido);
+    void fmKeijoKiok(QObject* sender);
+    void fmKeijoModos(QObject* sender);
+    bool wakuSaidaiNow() const { return wakuSaidai; }
+    bool maximised() const { return maximised_; }
 
     // Control feedback and hints.
     void buttonMouseEnter(QObject* Sender);
@@ -45,6 +71,12 @@ public:
     void bmpSyokika(int haba, int taka);
     void endSyori(QObject* Sender);
     void clipCopi(QObject* Sender);
+
+    // File save.
+    void failseibu(QObject* Sender);
+    void SaveDialog1Show(QObject* Sender);
+    // Writes the picture with the encoder for the name's extension; throws on failure.
+    void saveBitmap(const QString& fileName);
 
     // Settings file.
     void iniYomu(QObject* Sender);
@@ -64,6 +96,8 @@ public:
     HandleImage* imgContIdou = nullptr;
     HandleImage* imgContSaiz = nullptr;
     QImage Image1; // the hidden picture control that receives each grab
+    QFileDialog* SaveDialog1 = nullptr;
+    QTimer* timZoom = nullptr;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -72,8 +106,34 @@ protected:
 
 private:
     void buildLayout();
+    static QFileDialog* createSaveDialog(QWidget* parent);
+    void connectHandle(HandleImage* handle);
+    void handlePressed(QObject* sender,
+                       Qt::MouseButton button,
+                       Qt::MouseButtons buttons,
+                       Qt::KeyboardModifiers modifiers,
+                       QPointF position);
+    void handleReleased(QObject* sender, QPointF globalPosition);
+    void handleDragged(QPointF globalPosition);
+    void runPressAction(rules::PressAction action);
+    void StartWindowDrag();
+    void StartWindowResize();
+    void setMaximised(bool on);
 
     bool wakuSaidai = false;
+    struct Shape {
+        int top = 0, left = 0, width = 0, height = 0;
+    } fmKeijo;
+
+    // A move or resize in progress, carried out from the pointer's moves until the release.
+    enum class Drag {
+        None,
+        Move,
+        Resize,
+    } drag_ = Drag::None;
+    QPoint dragPressed_;
+    QRect dragStart_;
+    bool maximised_ = false;
     int zoomHaba = 0;
     int zoomTaka = 0;
 

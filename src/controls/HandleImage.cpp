@@ -101,7 +101,15 @@ void HandleImage::mouseDoubleClickEvent(QMouseEvent* event)
 
 void HandleImage::mouseReleaseEvent(QMouseEvent* event)
 {
-    emit released(this, event->button(), event->buttons(), event->modifiers(), event->position());
+    emit released(
+      this, event->button(), event->buttons(), event->modifiers(), event->globalPosition());
+}
+
+void HandleImage::mouseMoveEvent(QMouseEvent* event)
+{
+    if (event->buttons() != Qt::NoButton) {
+        emit dragged(event->globalPosition());
+    }
 }
 
 void HandleImage::enterEvent(QEnterEvent*)

@@ -29,11 +29,14 @@ signals:
                  Qt::MouseButtons buttons,
                  Qt::KeyboardModifiers modifiers,
                  QPointF position);
+    // A release of a button pressed on this handle, wherever the pointer is now.
     void released(QObject* sender,
                   Qt::MouseButton button,
                   Qt::MouseButtons buttons,
                   Qt::KeyboardModifiers modifiers,
-                  QPointF position);
+                  QPointF globalPosition);
+    // Pointer moves while a button pressed on this handle is held (wherever the pointer is).
+    void dragged(QPointF globalPosition);
     void mouseEntered(QObject* sender);
     void mouseLeft(QObject* sender);
 
@@ -42,6 +45,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
 

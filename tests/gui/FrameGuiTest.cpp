@@ -1,48 +1,14 @@
 // The real frame window in-process, over a synthetic desktop.
 
 #include "Application.h"
-#include "FakePlatform.h"
-#include "Globals.h"
-#include "Unit1.h"
-#include "Unit2.h"
-#include "Unit3.h"
-#include "Unit4.h"
+#include "GuiFixture.h"
 #include "controls/GlowButton.h"
 #include "controls/HandleImage.h"
 
-#include <QAbstractButton>
 #include <QClipboard>
-
 #include <QGuiApplication>
-#include <QMessageBox>
 #include <QScreen>
 #include <QTest>
-#include <QTimer>
-
-namespace
-{
-
-FakePlatform* fake = nullptr;
-
-// Presses OK on the next modal message box; returns its text through `seen`.
-void answerNextMessage(QString* seen)
-{
-    QTimer::singleShot(0, [seen] {
-        QTimer* poll = new QTimer;
-        QObject::connect(poll, &QTimer::timeout, [poll, seen] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                if (seen) {
-                    *seen = box->windowTitle() + u'|' + box->text();
-                }
-                box->button(QMessageBox::Ok)->click();
-                poll->deleteLater();
-            }
-        });
-        poll->start(10);
-    });
-}
-
-} // namespace
 
 class FrameGuiTest : public QObject
 {
@@ -65,30 +31,23 @@ private slots:
     void buttonsLightUnderThePointer();
 
 private:
-    std::unique_ptr<TForm1> form1;
-    std::unique_ptr<TForm3> form3;
-    std::unique_ptr<TForm2> form2;
-    std::unique_ptr<TForm4> form4;
+    GuiFixture fixture;
+    FakePlatform*& fake = fixture.fake;
+    std::unique_ptr<TForm1>& form1 = fixture.form1;
+    std::unique_ptr<TForm3>& form3 = fixture.form3;
+    std::unique_ptr<TForm2>& form2 = fixture.form2;
+    std::unique_ptr<TForm4>& form4 = fixture.form4;
 };
 
 void FrameGuiTest::initTestCase()
 {
-    auto platform = std::make_unique<FakePlatform>();
-    fake = platform.get();
-    ombrix::setPlatform(std::move(platform));
-    form1 = std::make_unique<TForm1>();
-    form3 = std::make_unique<TForm3>();
-    form2 = std::make_unique<TForm2>();
-    form4 = std::make_unique<TForm4>();
+    fixture.create();
     QVERIFY(QTest::qWaitForWindowExposed(form1.get()));
 }
 
 void FrameGuiTest::cleanupTestCase()
 {
-    form4.reset();
-    form2.reset();
-    form3.reset();
-    form1.reset();
+    fixture.destroy();
     QVERIFY(gazoBmp == nullptr);
 }
 
@@ -203,10 +162,9 @@ void FrameGuiTest::grabBlockIsTheChosenDisplaysSize()
 void FrameGuiTest::copyPutsThePictureOnTheClipboard()
 {
     QGuiApplication::clipboard()->setText("before");
-    QString message;
-    answerNextMessage(&message);
+    ModalAnswerer answer;
     form1->clipCopi(form1.get());
-    QCOMPARE(message, QString::fromUtf8("情報|クリップボードにコピーしました"));
+    QCOMPARE(answer.seen, QString::fromUtf8("MessageBox|情報|クリップボードにコピーしました"));
     QVERIFY(!syoriChu);
     QVERIFY(form1->isVisible());
     const QImage onClipboard = QGuiApplication::clipboard()->image();
@@ -231,7 +189,7 @@ void FrameGuiTest::failedGrabLeavesNothingBehind()
     QVERIFY(!syoriChu);
 
     // And the next copy works.
-    answerNextMessage(nullptr);
+    ModalAnswerer answer;
     const int before = fake->copies;
     form1->clipCopi(form1.get());
     QCOMPARE(fake->copies, before + 1);

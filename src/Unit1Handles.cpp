@@ -1,0 +1,258 @@
+// TForm1: the two handles. Moving, resizing, maximising, and copy or save with the mouse.
+
+#include "Unit1.h"
+
+#include "Application.h"
+#include "controls/GlowButton.h"
+#include "controls/HandleImage.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace
+{
+// The frame never gets smaller than this, so that it always frames at least one pixel and a
+// drag can always grow it again.
+constexpr int kMinimumSide = 5;
+
+rules::ShiftState shiftStateOf(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers)
+{
+    rules::ShiftState s;
+    s.shift = modifiers & Qt::ShiftModifier;
+    s.alt = modifiers & Qt::AltModifier;
+    s.ctrl = modifiers & Qt::ControlModifier;
+    s.left = buttons & Qt::LeftButton;
+    s.right = buttons & Qt::RightButton;
+    s.middle = buttons & Qt::MiddleButton;
+    return s;
+}
+} // namespace
+
+void TForm1::connectHandle(HandleImage* handle)
+{
+    connect(
+      handle,
+      &HandleImage::pressed,
+      this,
+      [this](
+        QObject* s, Qt::MouseButton b, Qt::MouseButtons bs, Qt::KeyboardModifiers m, QPointF p) {
+          guarded([&] { handlePressed(s, b, bs, m, p); });
+      });
+    connect(
+      handle,
+      &HandleImage::released,
+      this,
+      [this](QObject* s, Qt::MouseButton, Qt::MouseButtons, Qt::KeyboardModifiers, QPointF p) {
+          guarded([&] { handleReleased(s, p); });
+      });
+    connect(handle, &HandleImage::dragged, this, [this](QPointF p) {
+        guarded([&] { handleDragged(p); });
+    });
+    connect(handle, &HandleImage::mouseEntered, this, [this, handle](QObject* s) {
+        guarded([&] {
+            if (handle == imgContIdou) {
+                imgContIdouMouseEnter(s);
+            } else {
+                imgContSaizMouseEnter(s);
+            }
+        });
+    });
+    connect(handle, &HandleImage::mouseLeft, this, [this, handle](QObject* s) {
+        guarded([&] {
+            if (handle == imgContIdou) {
+                imgContIdouMouseLeave(s);
+            } else {
+                imgContSaizMouseLeave(s);
+            }
+        });
+    });
+}
+
+void TForm1::handlePressed(QObject* sender,
+                           Qt::MouseButton button,
+                           Qt::MouseButtons buttons,
+                           Qt::KeyboardModifiers modifiers,
+                           QPointF position)
+{
+    const rules::ShiftState shift = shiftStateOf(buttons | button, modifiers);
+    // A move or resize follows the pointer from where this press happened.
+    if (auto* handle = qobject_cast<QWidget*>(sender)) {
+        dragPressed_ = handle->mapToGlobal(position.toPoint());
+    }
+    const auto x = static_cast<float>(position.x());
+    const auto y = static_cast<float>(position.y());
+    if (sender == imgContIdou) {
+        imgContIdouMouseDown(sender, button, shift, x, y);
+    } else {
+        imgContSaizMouseDown(sender, button, shift, x, y);
+    }
+}
+
+void TForm1::imgContIdouMouseDown(QObject*, Qt::MouseButton, rules::ShiftState Shift, float, float)
+{
+    BotanTomeidoSet(0.01f);
+    runPressAction(rules::moveHandlePress(Shift));
+}
+
+void TForm1::imgContSaizMouseDown(QObject*, Qt::MouseButton, rules::ShiftState Shift, float, float)
+{
+    BotanTomeidoSet(0.01f);
+    runPressAction(rules::resizeHandlePress(Shift));
+}
+
+void TForm1::runPressAction(rules::PressAction action)
+{
+    switch (action) {
+        case rules::PressAction::Move:
+        case rules::PressAction::Resize: {
+            const QPoint pointer = QCursor::pos();
+            maeMouseX = static_cast<float>(pointer.x());
+            maeMouseY = static_cast<float>(pointer.y());
+            timZoom->start();
+            if (action == rules::PressAction::Move) {
+                StartWindowDrag();
+            } else {
+                StartWindowResize();
+            }
+            break;
+        }
+        case rules::PressAction::MaximiseOrRestore:
+            if (!wakuSaidai) {
+                fmKeijoKiok(this);
+                setMaximised(true);
+                wakuSaidai = true;
+            } else {
+                setMaximised(false);
+                fmKeijoModos(this);
+                wakuSaidai = false;
+            }
+            break;
+        case rules::PressAction::Copy:
+            clipCopi(this);
+            break;
+        case rules::PressAction::Save:
+            failseibu(this);
+            break;
+        case rules::PressAction::Nothing:
+            break;
+    }
+}
+
+void TForm1::StartWindowDrag()
+{
+    drag_ = Drag::Move;
+    dragStart_ = geometry();
+}
+
+void TForm1::StartWindowResize()
+{
+    drag_ = Drag::Resize;
+    dragStart_ = geometry();
+    QGuiApplication::setOverrideCursor(Qt::SizeFDiagCursor);
+}
+
+void TForm1::handleDragged(QPointF globalPosition)
+{
+    const QPoint offset = globalPosition.toPoint() - dragPressed_;
+    if (drag_ == Drag::Move) {
+        // The pressed point stays under the pointer.
+        move(dragStart_.topLeft() + offset);
+    } else if (drag_ == Drag::Resize) {
+        // The top-left corner stays; the bottom-right corner follows the pointer.
+        resize(std::max(kMinimumSide, dragStart_.width() + offset.x()),
+               std::max(kMinimumSide, dragStart_.height() + offset.y()));
+    }
+}
+
+void TForm1::handleReleased(QObject*, QPointF globalPosition)
+{
+    if (drag_ == Drag::Resize) {
+        QGuiApplication::restoreOverrideCursor();
+    }
+    drag_ = Drag::None;
+    // The release belongs to the control under the pointer, if it is one of the handles.
+    const QPoint at = globalPosition.toPoint();
+    for (HandleImage* handle : { imgContIdou, imgContSaiz }) {
+        if (QRect(handle->mapToGlobal(QPoint(0, 0)), handle->size()).contains(at)) {
+            if (handle == imgContIdou) {
+                imgContIdouMouseUp(handle);
+            } else {
+                imgContSaizMouseUp(handle);
+            }
+            return;
+        }
+    }
+}
+
+void TForm1::imgContIdouMouseUp(QObject*)
+{
+    BotanTomeidoSet(0.5f);
+}
+
+void TForm1::imgContSaizMouseUp(QObject*)
+{
+    BotanTomeidoSet(0.5f);
+}
+
+void TForm1::imgContIdouMouseEnter(QObject* Sender)
+{
+    if (auto* handle = qobject_cast<HandleImage*>(Sender)) {
+        handle->setOpacity(1.0);
+    }
+}
+
+void TForm1::imgContSaizMouseEnter(QObject* Sender)
+{
+    imgContIdouMouseEnter(Sender);
+}
+
+void TForm1::imgContIdouMouseLeave(QObject*)
+{
+    BotanTomeidoSet(0.5f);
+    timZoom->stop();
+}
+
+void TForm1::imgContSaizMouseLeave(QObject* Sender)
+{
+    imgContIdouMouseLeave(Sender);
+}
+
+void TForm1::BotanTomeidoSet(float tomeido)
+{
+    imgContIdou->setOpacity(tomeido);
+    imgContSaiz->setOpacity(tomeido);
+    for (GlowButton* b : { btnCopi, btnFilSave, btnZoom, btnHelp, btnSaisyouka, btnClose }) {
+        b->setOpacity(tomeido);
+    }
+}
+
+void TForm1::fmKeijoKiok(QObject*)
+{
+    fmKeijo.top = geometry().top();
+    fmKeijo.left = geometry().left();
+    fmKeijo.width = width();
+    fmKeijo.height = height();
+}
+
+void TForm1::fmKeijoModos(QObject*)
+{
+    setGeometry(fmKeijo.left, fmKeijo.top, fmKeijo.width, fmKeijo.height);
+}
+
+void TForm1::setMaximised(bool on)
+{
+    if (on == maximised_) {
+        return;
+    }
+    maximised_ = on;
+    if (on) {
+        // A borderless window maximised fills its whole display, task bar included: on X11
+        // the window manager's maximise would leave the panels out, so we set the size.
+        QScreen* display = screen() ? screen() : QGuiApplication::primaryScreen();
+        setGeometry(display->geometry());
+    }
+}
