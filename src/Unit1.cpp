@@ -131,6 +131,13 @@ void TForm1::buildLayout()
 
     timZoom = new QTimer(this);
     timZoom->setInterval(100);
+    connect(timZoom, &QTimer::timeout, this, [this] { guarded([&] { timZoomTimer(timZoom); }); });
+
+    TtimKeyGet = new QTimer(this);
+    TtimKeyGet->setInterval(10);
+    connect(TtimKeyGet, &QTimer::timeout, this,
+            [this] { guarded([&] { TtimKeyGetTimer(TtimKeyGet); }); });
+    TtimKeyGet->start();
 
     SaveDialog1 = createSaveDialog(this);
 }

@@ -12,6 +12,7 @@
 
 class GlowButton;
 class HandleImage;
+class ImageViewer;
 class QFileDialog;
 class QTimer;
 
@@ -72,6 +73,14 @@ public:
     void endSyori(QObject* Sender);
     void clipCopi(QObject* Sender);
 
+    // Corner zoom.
+    void timZoomTimer(QObject* Sender);
+    void zoomIn(QObject* sender);
+    void zoom(QObject* sender, ImageViewer* img);
+
+    // Shortcut keys.
+    void TtimKeyGetTimer(QObject* Sender);
+
     // File save.
     void failseibu(QObject* Sender);
     void SaveDialog1Show(QObject* Sender);
@@ -98,6 +107,7 @@ public:
     QImage Image1; // the hidden picture control that receives each grab
     QFileDialog* SaveDialog1 = nullptr;
     QTimer* timZoom = nullptr;
+    QTimer* TtimKeyGet = nullptr;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -119,6 +129,7 @@ private:
     void StartWindowDrag();
     void StartWindowResize();
     void setMaximised(bool on);
+    void runShortcut(int action);
 
     bool wakuSaidai = false;
     struct Shape {
@@ -136,6 +147,9 @@ private:
     bool maximised_ = false;
     int zoomHaba = 0;
     int zoomTaka = 0;
+    int zoomX = 0;
+    int zoomY = 0;
+    bool closeHeldOff_ = false;
 
     // Per-grab buffers, alive from bmpSyokika to endSyori.
     std::unique_ptr<ombrix::Pixels> gamenBmp;

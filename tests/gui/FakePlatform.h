@@ -4,9 +4,12 @@
 
 #include "platform.h"
 
+#include <QStringList>
+
 #include <functional>
 #include <set>
 #include <stdexcept>
+#include <string>
 
 class QWidget;
 
@@ -23,6 +26,7 @@ public:
     void copyDesktop(int x, int y, ombrix::Pixels& into) override
     {
         ++copies;
+        log.push_back(QString("copy %1,%2 %3x%4").arg(x).arg(y).arg(into.width).arg(into.height));
         lastCopyOrigin = { x, y, into.width, into.height };
         if (failCopy) {
             throw std::runtime_error("copy failed on purpose");
@@ -38,12 +42,18 @@ public:
         }
     }
     void waitHidden(uintptr_t) override { ++waits; }
-    bool keyDown(int virtualKey) override { return down.count(virtualKey) > 0; }
+    bool keyDown(int virtualKey) override
+    {
+        log.push_back(QString("key %1").arg(virtualKey, 2, 16, QChar('0')));
+        return down.count(virtualKey) > 0;
+    }
     void switchBeepOff() override { ++beepOffs; }
     ombrix::ShowCommand startShowCommand() override { return showCommand; }
     std::unique_ptr<ombrix::IniFile> openIniFile(const std::string& path) override
     {
-        return ombrix::openPortableIniFile(path);
+        // Tests keep the settings in a folder of their own, not beside the test program.
+        const std::string name = path.substr(path.find_last_of('/') + 1);
+        return ombrix::openPortableIniFile(iniFolder.empty() ? path : iniFolder + "/" + name);
     }
 
     int copies = 0;
@@ -53,5 +63,7 @@ public:
     ombrix::Rect lastCopyOrigin;
     std::function<void()> onCopy;
     std::set<int> down;
+    QStringList log;
+    std::string iniFolder;
     ombrix::ShowCommand showCommand = ombrix::ShowCommand::Normal;
 };

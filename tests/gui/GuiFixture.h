@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QMessageBox>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <memory>
@@ -24,10 +25,13 @@ struct GuiFixture {
     std::unique_ptr<TForm2> form2;
     std::unique_ptr<TForm4> form4;
 
+    QTemporaryDir settingsFolder;
+
     void create()
     {
         auto platform = std::make_unique<FakePlatform>();
         fake = platform.get();
+        fake->iniFolder = settingsFolder.path().toStdString();
         ombrix::setPlatform(std::move(platform));
         form1 = std::make_unique<TForm1>();
         form3 = std::make_unique<TForm3>();
