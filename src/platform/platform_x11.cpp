@@ -6,6 +6,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XInput2.h>
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xrandr.h>
 #include <sys/ipc.h>
@@ -136,11 +137,10 @@ public:
         if (syms.empty()) {
             return false;
         }
-        char keys[32];
-        XQueryKeymap(d, keys);
+        updateKeys(d);
         for (unsigned long sym : syms) {
             const KeyCode code = XKeysymToKeycode(d, sym);
-            if (code != 0 && (keys[code / 8] & (1 << (code % 8)))) {
+            if (code != 0 && (keys_[code / 8] & (1 << (code % 8)))) {
                 return true;
             }
         }
@@ -167,6 +167,70 @@ public:
     }
 
 private:
+    // The keyboard's state is kept from the server's raw key events (XInput 2.1 and later,
+    // delivered whichever window has the focus), so that asking costs no round trip; without
+    // them every question asks the server.
+    void updateKeys(Display* d)
+    {
+        if (!keyWatchTried_) {
+            keyWatchTried_ = true;
+            keyWatch_ = watchRawKeys(d);
+            XQueryKeymap(d, keys_);
+            return;
+        }
+        if (!keyWatch_) {
+            XQueryKeymap(d, keys_);
+            return;
+        }
+        while (XPending(d) > 0) {
+            XEvent event;
+            XNextEvent(d, &event);
+            if (event.type == MappingNotify) {
+                XRefreshKeyboardMapping(&event.xmapping);
+                continue;
+            }
+            if (event.type != GenericEvent || event.xcookie.extension != xiOpcode_ ||
+                !XGetEventData(d, &event.xcookie)) {
+                continue;
+            }
+            const auto* raw = static_cast<const XIRawEvent*>(event.xcookie.data);
+            const int code = raw->detail;
+            if (code > 0 && code < 256) {
+                const char bit = static_cast<char>(1 << (code % 8));
+                if (event.xcookie.evtype == XI_RawKeyPress) {
+                    keys_[code / 8] = static_cast<char>(keys_[code / 8] | bit);
+                } else if (event.xcookie.evtype == XI_RawKeyRelease) {
+                    keys_[code / 8] = static_cast<char>(keys_[code / 8] & ~bit);
+                }
+            }
+            XFreeEventData(d, &event.xcookie);
+        }
+    }
+
+    bool watchRawKeys(Display* d)
+    {
+        int event = 0, error = 0;
+        if (!XQueryExtension(d, "XInputExtension", &xiOpcode_, &event, &error)) {
+            return false;
+        }
+        int major = 2, minor = 1; // raw events reach the root whatever the grabs since 2.1
+        if (XIQueryVersion(d, &major, &minor) != Success || major < 2 ||
+            (major == 2 && minor < 1)) {
+            return false;
+        }
+        unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+        XISetMask(bits, XI_RawKeyPress);
+        XISetMask(bits, XI_RawKeyRelease);
+        XIEventMask mask{};
+        mask.deviceid = XIAllMasterDevices;
+        mask.mask_len = sizeof bits;
+        mask.mask = bits;
+        g_lastError = 0;
+        XISelectEvents(d, DefaultRootWindow(d), &mask, 1);
+        XSync(d, False);
+        return g_lastError == 0;
+    }
+
     Display* tryDisplay()
     {
         if (!display_) {
@@ -378,6 +442,10 @@ private:
     }
 
     Display* display_ = nullptr;
+    bool keyWatchTried_ = false;
+    bool keyWatch_ = false;
+    int xiOpcode_ = 0;
+    char keys_[32] = {};
     bool useShm_ = true;
     XImage* shmImage_ = nullptr;
     XShmSegmentInfo shmInfo_{};

@@ -331,7 +331,7 @@ bool Ombrix::moveTo(int x, int y)
 
 bool Ombrix::waitFinished(int timeoutMs)
 {
-    return process_.waitForFinished(timeoutMs);
+    return process_.state() == QProcess::NotRunning || process_.waitForFinished(timeoutMs);
 }
 
 QByteArray Ombrix::output()

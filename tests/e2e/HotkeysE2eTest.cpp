@@ -1,0 +1,249 @@
+// The Ctrl+Alt+letter shortcuts with real key presses (XTEST), whichever window has the focus,
+// and the corner zoom window filled during a real drag.
+
+#include "E2e.h"
+#include "Pattern.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+#include <QThread>
+
+using namespace e2e;
+
+namespace
+{
+
+const QByteArray kTenLines = "[botan]\r\ncolor=-16776961\r\n[sKyMoj]\r\ncopi=C\r\nsave=V\r\n"
+                             "zoom=W\r\nmini=S\r\nclos=X\r\n[kii]\r\nfontcolor=-10496\r\n";
+
+int countWindows(const QString& nameRegex)
+{
+    const Result r = run("xdotool", { "search", "--onlyvisible", "--name", nameRegex });
+    return QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts).size();
+}
+
+// Holds for `ms` milliseconds (many 10 ms ticks) and tells whether `condition` held throughout.
+bool holdsFor(int ms, const std::function<bool()>& condition)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        if (!condition()) {
+            return false;
+        }
+    }
+    return condition();
+}
+
+bool minimised(const QString& window)
+{
+    return run("xprop", { "-id", window, "WM_STATE" }).out.contains("Iconic");
+}
+
+// Ctrl+Alt+letter held down (as a hand does, for longer than a tick) until `done` holds.
+bool pressShortcut(const char* letter, const std::function<bool()>& done)
+{
+    run("xdotool", { "keydown", "ctrl", "alt", letter });
+    const bool ok = waitFor(done);
+    run("xdotool", { "keyup", letter, "alt", "ctrl" });
+    return ok;
+}
+
+// A plain Return sent to the box itself (so also with Ctrl and Alt still held), until it goes.
+bool dismiss(const QString& box)
+{
+    return waitFor([&] {
+        run("xdotool", { "key", "--window", box, "Return" });
+        return waitFor(
+          [&] {
+              return !run("xdotool", { "search", "--onlyvisible", "--name", "^情報$" })
+                        .out.contains(box.toUtf8());
+          },
+          200);
+    });
+}
+
+} // namespace
+
+class HotkeysE2eTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanup();
+    void heldCopyShortcutCopiesOncePerConfirmation();
+    void ctrlOrAltAloneDoNothing();
+    void zoomMinimiseAndCloseByShortcut();
+    void zoomViewsShowTheCornersDuringADrag();
+};
+
+void HotkeysE2eTest::initTestCase()
+{
+    QVERIFY2(qEnvironmentVariableIsSet("DISPLAY"),
+             "these tests drive a real X server: run them through scripts/test");
+    QCOMPARE(run(testdeskBinary(), { "root" }).exitCode, 0);
+}
+
+void HotkeysE2eTest::cleanup()
+{
+    run("xdotool", { "keyup", "c", "x", "w", "s", "alt", "ctrl" });
+}
+
+void HotkeysE2eTest::heldCopyShortcutCopiesOncePerConfirmation()
+{
+    Ombrix ombrix;
+    QVERIFY(ombrix.start());
+    QVERIFY(ombrix.moveTo(260, 240));
+    const QRect frame = ombrix.geometry();
+    setClipboardText("before");
+
+    run("xdotool", { "keydown", "ctrl", "alt", "c" });
+    const auto first = findWindow("^情報$");
+    QVERIFY2(first, "no confirmation");
+    // Thirty ticks later, still the one copy and the one confirmation.
+    QVERIFY(holdsFor(300, [] { return countWindows("^情報$") == 1; }));
+    const auto picture = clipboardPng();
+    QVERIFY(picture);
+    QVERIFY(comparePicture(*picture, frame.x() + 2, frame.y() + 3, testdesk::patternRgb).isEmpty());
+
+    // Dismissed with the keys still down: the next tick copies again.
+    QVERIFY(dismiss(*first));
+    QVERIFY(waitFor([&] {
+        const auto next = findWindow("^情報$", 200);
+        return next && *next != *first;
+    }));
+    run("xdotool", { "keyup", "c", "alt", "ctrl" });
+    const auto second = findWindow("^情報$");
+    QVERIFY(second);
+    QVERIFY(dismiss(*second));
+    QVERIFY(holdsFor(200, [] { return countWindows("^情報$") == 0; }));
+}
+
+void HotkeysE2eTest::ctrlOrAltAloneDoNothing()
+{
+    Ombrix ombrix;
+    QVERIFY(ombrix.start());
+    for (const char* modifier : { "ctrl", "alt" }) {
+        run("xdotool", { "keydown", modifier, "c" });
+        QVERIFY2(holdsFor(300, [] { return countWindows("^情報$") == 0; }), modifier);
+        run("xdotool", { "keyup", "c", modifier });
+    }
+    // Shift does not count: Ctrl+Shift+Alt+C copies.
+    run("xdotool", { "keydown", "ctrl", "shift", "alt", "c" });
+    const auto box = findWindow("^情報$");
+    QVERIFY(box);
+    run("xdotool", { "keyup", "c", "alt", "shift", "ctrl" });
+    QVERIFY(dismiss(*box));
+}
+
+void HotkeysE2eTest::zoomMinimiseAndCloseByShortcut()
+{
+    Ombrix ombrix;
+    QVERIFY(ombrix.start());
+    QVERIFY2(pressShortcut("w", [] { return countWindows("^Ombrix Zoom Window$") == 1; }),
+             "no zoom window");
+    QVERIFY2(pressShortcut("s", [&] { return minimised(ombrix.windowId()); }), "not minimised");
+
+    // Minimised, and another window in front: the shortcut still closes, writing the settings.
+    QVERIFY2(pressShortcut("x", [&] { return !ombrix.running(); }), "the program did not end");
+    QCOMPARE(ombrix.iniBytes().value_or("<none>"), kTenLines);
+}
+
+void HotkeysE2eTest::zoomViewsShowTheCornersDuringADrag()
+{
+    Ombrix ombrix;
+    QVERIFY(ombrix.start());
+    QVERIFY(ombrix.moveTo(100, 100));
+    pressShortcut("w", [] { return countWindows("^Ombrix Zoom Window$") == 1; });
+    const auto zoomWindow = findWindow("^Ombrix Zoom Window$");
+    QVERIFY(zoomWindow);
+    const QRect zoom = windowGeometry(*zoomWindow).value_or(QRect());
+    QVERIFY(zoom.width() == 425 && zoom.left() > 600);
+
+    // Drag the move handle by (40, 30); then nudge the pointer once on the handle, so that a
+    // tick refreshes the views with the frame where it came to rest. Then it rests: the hint
+    // that shows up later is on the screen, but no further refresh takes it in.
+    const QPoint from(100 + 17, 100 + 17), to = from + QPoint(40, 30);
+    run("xdotool", { "mousemove", QString::number(from.x()), QString::number(from.y()) });
+    QVERIFY(waitFor(
+      [&] { return run("xdotool", { "getmouselocation" }).out.startsWith("x:117 y:117 "); }));
+    run("xdotool", { "mousedown", "1" });
+    for (int i = 1; i <= 10; ++i) {
+        const QPoint p = from + (to - from) * i / 10;
+        run("xdotool", { "mousemove", QString::number(p.x()), QString::number(p.y()) });
+    }
+    run("xdotool", { "mouseup", "1" });
+    QVERIFY(waitFor([&] { return ombrix.geometry().topLeft() == QPoint(140, 130); }));
+    const QRect frame = ombrix.geometry();
+
+    // Each view at magnification 4 shows the first 49 x 49 pixels of its block. The frame's
+    // own lines, handles and buttons are in the picture too: those pixels are not compared.
+    QRegion controls = QRegion(2, 2, 30, 30) + QRegion(40, 6, 66, 44) +
+                       QRegion(frame.width() - 34, frame.height() - 34, 30, 30);
+    // The frame's two lines (its outer white and inner black ring).
+    for (const int inset : { 0, 2 }) {
+        const QRect r = QRect(QPoint(0, 0), frame.size()).adjusted(inset, inset, -inset, -inset);
+        controls += QRegion(r).subtracted(QRegion(r.adjusted(1, 1, -1, -1)));
+    }
+    const struct {
+        const char* name;
+        QPoint view;  // in the zoom window
+        QPoint block; // in the frame window
+    } views[] = {
+        { "top-left", { 8, 8 }, { 3, 4 } },
+        { "top-right", { 216, 8 }, { frame.width() - 52, 4 } },
+        { "bottom-left", { 8, 216 }, { 3, frame.height() - 52 } },
+        { "bottom-right", { 216, 216 }, { frame.width() - 52, frame.height() - 52 } },
+    };
+    QString mismatch;
+    int nudge = 0;
+    const bool shown = waitFor(
+      [&] {
+          run("xdotool",
+              { "mousemove", QString::number(to.x() + (nudge++ % 2)), QString::number(to.y()) });
+          QThread::msleep(150); // more than one tick of the zoom timer
+          const QImage shot = screenshot(zoom);
+          mismatch.clear();
+          for (const auto& v : views) {
+              int compared = 0;
+              for (int j = 0; j < 49 && mismatch.isEmpty(); ++j) {
+                  for (int i = 0; i < 49; ++i) {
+                      const QPoint inFrame = v.block + QPoint(i, j);
+                      const int x = frame.x() + inFrame.x(), y = frame.y() + inFrame.y();
+                      // Interpolation mixes in the next pixel: skip where the pattern wraps.
+                      if (controls.intersects(QRect(inFrame, QSize(2, 2))) || (x + 1) % 256 == 0 ||
+                          (y + 1) % 256 == 0) {
+                          continue;
+                      }
+                      const QRgb seen =
+                        shot.pixel(v.view.x() + 2 + 4 * i + 2, v.view.y() + 2 + 4 * j + 2);
+                      const QRgb want = testdesk::patternRgb(x, y);
+                      if (std::abs(qRed(seen) - qRed(want)) > 2 ||
+                          std::abs(qGreen(seen) - qGreen(want)) > 2 ||
+                          std::abs(qBlue(seen) - qBlue(want)) > 2) {
+                          mismatch = QString("%1 view, block pixel (%2, %3): %4, expected %5")
+                                       .arg(v.name)
+                                       .arg(i)
+                                       .arg(j)
+                                       .arg(seen & 0xFFFFFF, 6, 16, QChar('0'))
+                                       .arg(want, 6, 16, QChar('0'));
+                          break;
+                      }
+                      ++compared;
+                  }
+              }
+              if (mismatch.isEmpty() && compared < 1000) {
+                  mismatch = QString("%1 view: only %2 pixels compared").arg(v.name).arg(compared);
+              }
+              if (!mismatch.isEmpty()) {
+                  return false;
+              }
+          }
+          return true;
+      },
+      3000);
+    QVERIFY2(shown, qPrintable(mismatch));
+}
+
+QTEST_GUILESS_MAIN(HotkeysE2eTest)
+#include "HotkeysE2eTest.moc"
