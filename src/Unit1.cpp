@@ -135,8 +135,9 @@ void TForm1::buildLayout()
 
     TtimKeyGet = new QTimer(this);
     TtimKeyGet->setInterval(10);
-    connect(TtimKeyGet, &QTimer::timeout, this,
-            [this] { guarded([&] { TtimKeyGetTimer(TtimKeyGet); }); });
+    connect(TtimKeyGet, &QTimer::timeout, this, [this] {
+        guarded([&] { TtimKeyGetTimer(TtimKeyGet); });
+    });
     TtimKeyGet->start();
 
     SaveDialog1 = createSaveDialog(this);

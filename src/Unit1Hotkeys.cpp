@@ -36,15 +36,24 @@ void TForm1::TtimKeyGetTimer(QObject*)
 void TForm1::runShortcut(int action)
 {
     switch (action) {
-    case 1: clipCopi(this); break;
-    case 2: failseibu(this); break;
-    case 3: showWindow(Form2); break;
-    case 4: btnSaisyoukaClick(this); break;
-    case 5:
-        if (!closeHeldOff_ && !close()) {
-            closeHeldOff_ = true;
-        }
-        break;
-    default: break;
+        case 1:
+            clipCopi(this);
+            break;
+        case 2:
+            failseibu(this);
+            break;
+        case 3:
+            showWindow(Form2);
+            break;
+        case 4:
+            btnSaisyoukaClick(this);
+            break;
+        case 5:
+            if (!closeHeldOff_ && !close()) {
+                closeHeldOff_ = true;
+            }
+            break;
+        default:
+            break;
     }
 }

@@ -4,11 +4,11 @@
 #include "WindowShow.h"
 #include "controls/ImageViewer.h"
 
-namespace {
+namespace
+{
 constexpr int kViewSize = 200;
 // The four views, in tab order (bottom-right first).
-struct ViewPlace
-{
+struct ViewPlace {
     ImageViewer* TForm2::*field;
     int x, y;
 };

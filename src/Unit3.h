@@ -1,11 +1,35 @@
 #pragma once
-// TForm3: the About panel.
+// TForm3: the About panel. The version, the help text, and the choice of the glow colour.
 
 #include <QWidget>
+
+class ColorComboBox;
+class ImageViewer;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
 
 class TForm3 : public QWidget
 {
     Q_OBJECT
 public:
     TForm3();
+
+    void FormCreate(QObject* Sender);
+    void ColorComboBox1Change(QObject* Sender);
+    void Button1Click(QObject* Sender);
+
+    // The program's picture: a 48 x 48 camera on a transparent background.
+    static QImage cameraIcon();
+
+    ImageViewer* ImageViewer1 = nullptr;
+    QLabel* lblExeVasion = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+    ColorComboBox* ColorComboBox1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QLabel* Label2 = nullptr;
 };
+
+// The look shared by the secondary windows, from the resources.
+QString darkStyleSheet();

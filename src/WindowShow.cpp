@@ -2,9 +2,12 @@
 
 #include "Rules.h"
 
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QScreen>
+
 #include <QWidget>
+#include <algorithm>
 
 namespace
 {
@@ -39,4 +42,15 @@ void makeToolWindow(QWidget* window, const char* title, int clientWidth, int cli
                            Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
     window->setWindowTitle(QString::fromUtf8(title));
     window->setFixedSize(clientWidth, clientHeight);
+}
+
+void fitTextWidth(QWidget* widget, const QString& text, int width)
+{
+    QFont font = widget->font();
+    font.setStretch(QFont::Unstretched);
+    const int natural = QFontMetrics(font).horizontalAdvance(text);
+    if (natural > width && width > 0) {
+        font.setStretch(std::max(50, width * 100 / natural));
+    }
+    widget->setFont(font);
 }

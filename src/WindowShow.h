@@ -1,5 +1,6 @@
 #pragma once
 
+class QString;
 class QWidget;
 
 // Shows a window the way every "show" in the program does: a hidden window is shown, centred on
@@ -9,3 +10,7 @@ void showWindow(QWidget* window);
 
 // Flags of the program's small secondary windows: a title bar with a close box only, on top.
 void makeToolWindow(QWidget* window, const char* title, int clientWidth, int clientHeight);
+
+// Narrows the widget's font just enough for `text` to fit in `width` pixels, so that a text
+// is never cut or shortened in a control of a fixed size.
+void fitTextWidth(QWidget* widget, const QString& text, int width);

@@ -7,7 +7,8 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
+namespace
+{
 const QColor kFill = QColor::fromRgba(0xFF404040);
 const QColor kBorder = QColor::fromRgba(0xFF303030);
 constexpr double kRadius = 2.0;
