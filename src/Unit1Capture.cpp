@@ -123,7 +123,11 @@ void TForm1::clipCopi(QObject*)
     gamenGetModo(this);
     gazoCopy(this);
     if (QClipboard* clipboard = QGuiApplication::clipboard()) {
-        clipboard->setImage(*gazoBmp);
+        const auto* pixels = reinterpret_cast<const uint32_t*>(gazoBmp->constBits());
+        if (!ombrix::platform().setClipboardPicture(gazoBmp->width(), gazoBmp->height(), pixels,
+                                                    gazoBmp->bytesPerLine() / 4)) {
+            clipboard->setImage(*gazoBmp);
+        }
         MessageBox::show(QMessageBox::Information,
                          QStringLiteral("情報"),
                          QStringLiteral("クリップボードにコピーしました"));

@@ -80,6 +80,11 @@ public:
 
     virtual ShowCommand startShowCommand() = 0;
 
+    // Puts a picture (rows top to bottom, 0xAARRGGBB, `stride` pixels a row) on the system
+    // clipboard in the system's own bitmap format, replacing everything there. False when
+    // this system leaves the clipboard to the toolkit.
+    virtual bool setClipboardPicture(int width, int height, const uint32_t* argb, int stride) = 0;
+
     // The profile file at `path` (UTF-8); touches no file until it is read or written.
     virtual std::unique_ptr<IniFile> openIniFile(const std::string& path) = 0;
 };

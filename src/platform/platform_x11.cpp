@@ -161,6 +161,9 @@ public:
 
     ShowCommand startShowCommand() override { return ShowCommand::Normal; }
 
+    // X11 clipboards are served by their owner on request: the toolkit does that.
+    bool setClipboardPicture(int, int, const uint32_t*, int) override { return false; }
+
     std::unique_ptr<IniFile> openIniFile(const std::string& path) override
     {
         return openPortableIniFile(path);

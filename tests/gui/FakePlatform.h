@@ -49,6 +49,7 @@ public:
     }
     void switchBeepOff() override { ++beepOffs; }
     ombrix::ShowCommand startShowCommand() override { return showCommand; }
+    bool setClipboardPicture(int, int, const uint32_t*, int) override { return false; }
     std::unique_ptr<ombrix::IniFile> openIniFile(const std::string& path) override
     {
         // Tests keep the settings in a folder of their own, not beside the test program.
