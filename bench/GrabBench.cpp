@@ -43,13 +43,18 @@ int main(int argc, char** argv)
     QTest::qWait(200);
 
     const int runs = 30;
-    std::vector<double> grab, read;
+    std::vector<double> grab, read, hide, settle, readIn, show;
     for (int i = 0; i < runs; ++i) {
         QElapsedTimer t;
         t.start();
         form.gamenGetModo(&form);
         form.gazoCopy(&form);
         grab.push_back(t.nsecsElapsed() / 1e6);
+        const GrabProfile& g = form.lastGrab;
+        hide.push_back((g.hidden - g.start) / 1e6);
+        settle.push_back((g.settled - g.hidden) / 1e6);
+        readIn.push_back((g.read - g.settled) / 1e6);
+        show.push_back((g.shown - g.read) / 1e6);
         syoriChu = false;
         QTest::qWait(50); // let the frame come back on screen before the next one
     }
@@ -68,5 +73,9 @@ int main(int argc, char** argv)
                 gazoBmp->height());
     report("grab (hide, wait, read, show)", grab);
     report("desktop read alone", read);
+    report("  hide", hide);
+    report("  settle", settle);
+    report("  read", readIn);
+    report("  show", show);
     return 0;
 }

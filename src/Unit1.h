@@ -16,6 +16,14 @@ class ImageViewer;
 class QFileDialog;
 class QTimer;
 
+// Nanoseconds on a steady clock, for the grab's timings.
+qint64 profileClock();
+
+// When each step of the last grab ended (profileClock), for the benchmarks.
+struct GrabProfile {
+    qint64 start = 0, hidden = 0, settled = 0, read = 0, shown = 0, clipboard = 0;
+};
+
 class TForm1 : public QWidget
 {
     Q_OBJECT
@@ -105,6 +113,7 @@ public:
     HandleImage* imgContIdou = nullptr;
     HandleImage* imgContSaiz = nullptr;
     QImage Image1; // the hidden picture control that receives each grab
+    GrabProfile lastGrab;
     QFileDialog* SaveDialog1 = nullptr;
     QTimer* timZoom = nullptr;
     QTimer* TtimKeyGet = nullptr;

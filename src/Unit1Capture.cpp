@@ -2,6 +2,7 @@
 
 #include "Unit1.h"
 
+#include "ClipboardPicture.h"
 #include "MessageBox.h"
 #include "Rules.h"
 
@@ -9,6 +10,9 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QToolTip>
+
+#include <chrono>
+#include <cstring>
 
 namespace
 {
@@ -44,7 +48,35 @@ public:
     ~BusyFlag() { syoriChu = false; }
 };
 
+// An image over the grab's own pixels, which it then owns: no copy of a whole display.
+QImage adoptPixels(ombrix::Pixels& pixels)
+{
+    auto* owned = new std::vector<uint32_t>(std::move(pixels.argb));
+    const int w = pixels.width, h = pixels.height;
+    pixels = ombrix::Pixels{};
+    if (owned->empty()) {
+        delete owned;
+        return QImage(w, h, QImage::Format_RGB32);
+    }
+    return QImage(
+      reinterpret_cast<uchar*>(owned->data()),
+      w,
+      h,
+      w * 4,
+      QImage::Format_RGB32,
+      [](void* p) { delete static_cast<std::vector<uint32_t>*>(p); },
+      owned);
+}
+
 } // namespace
+
+qint64 profileClock()
+{
+    static const auto origin = std::chrono::steady_clock::now();
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() -
+                                                                origin)
+      .count();
+}
 
 void TForm1::btnCopiClick(QObject*)
 {
@@ -70,37 +102,52 @@ void TForm1::gamenGetModo(QObject*)
     bmpSyokika(haba, taka);
 
     GrabRecovery recovery(this);
+    lastGrab = {};
+    lastGrab.start = profileClock();
     // Our own hint window would otherwise be in the picture.
     QToolTip::hideText();
     setVisible(false);
     ombrix::platform().waitHidden(static_cast<uintptr_t>(winId()));
+    lastGrab.hidden = profileClock();
+    ombrix::platform().settleDesktop();
+    lastGrab.settled = profileClock();
     ombrix::platform().copyDesktop(left + 2, top + 3, *gamenBmp);
-    // The pixels are opaque, 8 bits a channel: the same layout as an RGB32 image.
-    *tensoBmp = QImage(reinterpret_cast<const uchar*>(gamenBmp->argb.data()),
-                       gamenBmp->width,
-                       gamenBmp->height,
-                       gamenBmp->width * 4,
-                       QImage::Format_RGB32)
-                  .copy();
+    lastGrab.read = profileClock();
+    *tensoBmp = adoptPixels(*gamenBmp);
     Image1 = *tensoBmp;
     setVisible(true);
+    lastGrab.shown = profileClock();
     recovery.disarm();
     endSyori(this);
 }
 
 void TForm1::gazoCopy(QObject*)
 {
-    const int w = rules::roundHalfEven(width() - 4);
-    const int h = rules::roundHalfEven(height() - 4);
+    const int w = std::max(rules::roundHalfEven(width() - 4), 0);
+    const int h = std::max(rules::roundHalfEven(height() - 4), 0);
+    const int cw = std::min(w, Image1.width());
+    const int ch = std::min(h, Image1.height());
+    // The grab is opaque RGB32, whose pixels are ARGB32 pixels with alpha 0xFF.
+    if (cw == w && ch == h && w > 0 && h > 0) {
+        // Every pixel comes from the grab, from its top-left corner on: the picture is a view
+        // of the grab's own rows, which it keeps alive, rather than a copy of them.
+        auto* grab = new QImage(Image1);
+        *gazoBmp = QImage(
+          grab->constBits(),
+          w,
+          h,
+          grab->bytesPerLine(),
+          QImage::Format_ARGB32,
+          [](void* p) { delete static_cast<QImage*>(p); },
+          grab);
+        return;
+    }
     if (gazoBmp->width() != w || gazoBmp->height() != h) {
-        *gazoBmp = QImage(std::max(w, 0), std::max(h, 0), QImage::Format_ARGB32);
+        *gazoBmp = QImage(w, h, QImage::Format_ARGB32);
         gazoBmp->fill(Qt::transparent);
     }
-    const int cw = std::min({ w, Image1.width(), gazoBmp->width() });
-    const int ch = std::min({ h, Image1.height(), gazoBmp->height() });
-    const QImage source = Image1.convertToFormat(QImage::Format_ARGB32);
     for (int y = 0; y < ch; ++y) {
-        std::memcpy(gazoBmp->scanLine(y), source.constScanLine(y), static_cast<size_t>(cw) * 4);
+        std::memcpy(gazoBmp->scanLine(y), Image1.constScanLine(y), static_cast<size_t>(cw) * 4);
     }
 }
 
@@ -124,10 +171,11 @@ void TForm1::clipCopi(QObject*)
     gazoCopy(this);
     if (QClipboard* clipboard = QGuiApplication::clipboard()) {
         const auto* pixels = reinterpret_cast<const uint32_t*>(gazoBmp->constBits());
-        if (!ombrix::platform().setClipboardPicture(gazoBmp->width(), gazoBmp->height(), pixels,
-                                                    gazoBmp->bytesPerLine() / 4)) {
-            clipboard->setImage(*gazoBmp);
+        if (!ombrix::platform().setClipboardPicture(
+              gazoBmp->width(), gazoBmp->height(), pixels, gazoBmp->bytesPerLine() / 4)) {
+            clipboard->setMimeData(clipboardPicture(*gazoBmp));
         }
+        lastGrab.clipboard = profileClock();
         MessageBox::show(QMessageBox::Information,
                          QStringLiteral("情報"),
                          QStringLiteral("クリップボードにコピーしました"));

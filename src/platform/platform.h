@@ -69,8 +69,12 @@ public:
     virtual void copyDesktop(int x, int y, Pixels& into) = 0;
 
     // Returns once the given top-level window (and any frame the window manager put around it)
-    // is really off the screen and the desktop beneath has had a moment to repaint.
+    // is really off the screen.
     virtual void waitHidden(uintptr_t window) = 0;
+
+    // Gives what the hidden window uncovered a moment to repaint itself; systems that hide a
+    // window synchronously need none.
+    virtual void settleDesktop() {}
 
     // Whether the key with this Windows virtual-key code is down now, whichever program has focus.
     virtual bool keyDown(int virtualKey) = 0;

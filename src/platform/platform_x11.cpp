@@ -68,7 +68,6 @@ public:
 
     void copyDesktop(int x, int y, Pixels& into) override
     {
-        std::fill(into.argb.begin(), into.argb.end(), 0xFF000000u);
         Display* d = display();
         const Window root = DefaultRootWindow(d);
         const Box request{ x, y, x + into.width, y + into.height };
@@ -77,7 +76,19 @@ public:
         };
         const Box area = intersect(request, rootBox);
         if (area.empty()) {
+            std::fill(into.argb.begin(), into.argb.end(), 0xFF000000u);
             return;
+        }
+        // Off the screen is black: the rows above and below the area, and each row's ends.
+        for (int row = 0; row < into.height; ++row) {
+            uint32_t* line = into.argb.data() + static_cast<size_t>(row) * into.width;
+            const int py = y + row;
+            if (py < area.y0 || py >= area.y1) {
+                std::fill(line, line + into.width, 0xFF000000u);
+            } else {
+                std::fill(line, line + (area.x0 - x), 0xFF000000u);
+                std::fill(line + (area.x1 - x), line + into.width, 0xFF000000u);
+            }
         }
         const int w = area.x1 - area.x0;
         const int h = area.y1 - area.y0;
@@ -121,8 +132,12 @@ public:
             if (offScreen(d, window)) {
                 break;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
+    }
+
+    void settleDesktop() override
+    {
         // What lay beneath needs a moment to repaint itself (or the compositor to redraw it).
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -423,23 +438,39 @@ private:
         }
         XRRFreeMonitors(monitors);
         const Box request{ x, y, x + into.width, y + into.height };
-        // Fast way out for the usual case: the block lies on one monitor.
+        const Box rootBox{ 0, 0, DisplayWidth(d, DefaultScreen(d)),
+                           DisplayHeight(d, DefaultScreen(d)) };
+        // The usual case: one monitor covers the whole root, or the block lies on one monitor.
         for (const Box& b : boxes) {
             const Box i = intersect(request, b);
-            if (i.x0 == request.x0 && i.y0 == request.y0 && i.x1 == request.x1 &&
-                i.y1 == request.y1) {
+            const Box r = intersect(rootBox, b);
+            if ((i.x0 == request.x0 && i.y0 == request.y0 && i.x1 == request.x1 &&
+                 i.y1 == request.y1) ||
+                (r.x0 == 0 && r.y0 == 0 && r.x1 == rootBox.x1 && r.y1 == rootBox.y1)) {
                 return;
             }
         }
+        // Row by row: black everything that no monitor covers.
+        std::vector<std::pair<int, int>> spans;
         for (int row = 0; row < into.height; ++row) {
-            for (int col = 0; col < into.width; ++col) {
-                const int px = x + col, py = y + row;
-                const bool shown = std::any_of(boxes.begin(), boxes.end(), [&](const Box& b) {
-                    return px >= b.x0 && px < b.x1 && py >= b.y0 && py < b.y1;
-                });
-                if (!shown) {
-                    into.argb[static_cast<size_t>(row) * into.width + col] = 0xFF000000u;
+            const int py = y + row;
+            spans.clear();
+            for (const Box& b : boxes) {
+                if (py >= b.y0 && py < b.y1) {
+                    spans.emplace_back(std::max(b.x0, request.x0), std::min(b.x1, request.x1));
                 }
+            }
+            std::sort(spans.begin(), spans.end());
+            uint32_t* line = into.argb.data() + static_cast<size_t>(row) * into.width;
+            int covered = request.x0;
+            for (const auto& [from, to] : spans) {
+                if (from > covered) {
+                    std::fill(line + (covered - x), line + (from - x), 0xFF000000u);
+                }
+                covered = std::max(covered, to);
+            }
+            if (covered < request.x1) {
+                std::fill(line + (covered - x), line + into.width, 0xFF000000u);
             }
         }
     }

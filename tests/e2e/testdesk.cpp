@@ -1,5 +1,6 @@
 // A stand-in desktop for the end-to-end tests.
 //   testdesk root                      paints the pattern as the root window's background
+//   testdesk noise                     paints random pixels instead (for the benchmarks)
 //   testdesk window X Y W H            an ordinary, undecorated window at (X, Y) showing the
 //                                      inverted pattern in desktop coordinates; prints
 //                                      "ready", then "press X Y" (desktop) for each button press
@@ -35,13 +36,22 @@ XImage* makeImage(Display* d, int x0, int y0, int w, int h, bool inverted)
       d, DefaultVisual(d, screen), DefaultDepth(d, screen), ZPixmap, 0, data, w, h, 32, 0);
 }
 
-int paintRoot(Display* d)
+int paintRoot(Display* d, bool noise)
 {
     const int screen = DefaultScreen(d);
     const Window root = RootWindow(d, screen);
     const int w = DisplayWidth(d, screen), h = DisplayHeight(d, screen);
     Pixmap pm = XCreatePixmap(d, root, w, h, DefaultDepth(d, screen));
     XImage* image = makeImage(d, 0, 0, w, h, false);
+    if (noise) {
+        // A busy desktop: every pixel random (a fixed seed, so that runs compare).
+        uint32_t state = 12345;
+        auto* px = reinterpret_cast<uint32_t*>(image->data);
+        for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i) {
+            state = state * 1664525u + 1013904223u;
+            px[i] = state >> 8;
+        }
+    }
     GC gc = XCreateGC(d, pm, 0, nullptr);
     XPutImage(d, pm, gc, image, 0, 0, 0, 0, w, h);
     XSetWindowBackgroundPixmap(d, root, pm);
@@ -128,7 +138,10 @@ int main(int argc, char** argv)
         return 2;
     }
     if (argc == 2 && std::strcmp(argv[1], "root") == 0) {
-        return paintRoot(d);
+        return paintRoot(d, false);
+    }
+    if (argc == 2 && std::strcmp(argv[1], "noise") == 0) {
+        return paintRoot(d, true);
     }
     if (argc == 2 && std::strcmp(argv[1], "composited") == 0) {
         // Exit status 0 when a compositing manager runs on this screen.
@@ -153,6 +166,7 @@ int main(int argc, char** argv)
         return showWindow(
           d, std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
     }
-    std::fprintf(stderr, "usage: testdesk root | window X Y W H | composited | close WINDOW\n");
+    std::fprintf(stderr,
+                 "usage: testdesk root | noise | window X Y W H | composited | close WINDOW\n");
     return 2;
 }

@@ -1,0 +1,443 @@
+// Ombrix's figures on the current X display, printed as one table: copy latency split into its
+// steps, beside the X server's own read and the tools a user might pick instead; paste
+// latency; save; corner zoom refresh; idle cost, memory and start-up of the real program.
+// Prints figures only: it passes or fails nothing.
+
+#include "Application.h"
+#include "Globals.h"
+#include "Unit1.h"
+#include "Unit2.h"
+#include "Unit3.h"
+#include "Unit4.h"
+#include "platform.h"
+
+#include <QAbstractButton>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QProcess>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+struct Row {
+    std::string name;
+    std::vector<double> values;
+    std::string unit;
+};
+std::vector<Row> g_rows;
+
+void add(const std::string& name, std::vector<double> values, const std::string& unit = "ms")
+{
+    g_rows.push_back({ name, std::move(values), unit });
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+double ms(qint64 ns)
+{
+    return ns / 1e6;
+}
+
+// Answers every confirmation as soon as it shows.
+struct AutoConfirm {
+    QTimer timer;
+    AutoConfirm()
+    {
+        QObject::connect(&timer, &QTimer::timeout, [] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                box->button(QMessageBox::Ok)->click();
+            }
+        });
+        timer.start(1);
+    }
+};
+
+// Runs a program to its end while our event loop goes on (we may be serving the clipboard).
+double runTimed(const QString& program, const QStringList& args, QByteArray* out = nullptr)
+{
+    QProcess p;
+    QEventLoop loop;
+    QObject::connect(&p, &QProcess::finished, &loop, &QEventLoop::quit);
+    QElapsedTimer t;
+    t.start();
+    p.start(program, args);
+    if (!p.waitForStarted(5000)) {
+        return -1;
+    }
+    QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+    if (p.state() != QProcess::NotRunning) {
+        loop.exec();
+    }
+    const double elapsed = t.nsecsElapsed() / 1e6;
+    if (out) {
+        *out = p.readAllStandardOutput();
+    }
+    return elapsed;
+}
+
+bool have(const char* tool)
+{
+    return QProcess::execute("sh", { "-c", QString("command -v %1 >/dev/null").arg(tool) }) == 0;
+}
+
+// The X server's own read of an area into shared memory: the limit for any capture here.
+std::vector<double> shmReads(const QRect& area, int runs)
+{
+    Display* d = XOpenDisplay(nullptr);
+    std::vector<double> times;
+    if (!d || !XShmQueryExtension(d)) {
+        return times;
+    }
+    XShmSegmentInfo info{};
+    const int screen = DefaultScreen(d);
+    XImage* image = XShmCreateImage(d,
+                                    DefaultVisual(d, screen),
+                                    DefaultDepth(d, screen),
+                                    ZPixmap,
+                                    nullptr,
+                                    &info,
+                                    area.width(),
+                                    area.height());
+    info.shmid = shmget(IPC_PRIVATE, image->bytes_per_line * image->height, IPC_CREAT | 0600);
+    info.shmaddr = image->data = static_cast<char*>(shmat(info.shmid, nullptr, 0));
+    info.readOnly = False;
+    XShmAttach(d, &info);
+    XSync(d, False);
+    shmctl(info.shmid, IPC_RMID, nullptr);
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer t;
+        t.start();
+        XShmGetImage(d, DefaultRootWindow(d), image, area.x(), area.y(), AllPlanes);
+        times.push_back(t.nsecsElapsed() / 1e6);
+    }
+    XShmDetach(d, &info);
+    shmdt(info.shmaddr);
+    image->data = nullptr;
+    XDestroyImage(image);
+    XCloseDisplay(d);
+    return times;
+}
+
+long residentKb()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return 0;
+}
+
+void copyFigures(TForm1* frame, const QRect& geometry, const char* label, int runs)
+{
+    frame->setGeometry(geometry);
+    QTest::qWait(300);
+    std::vector<double> total, hide, settle, read, show, clip, paste, hands;
+    AutoConfirm confirm;
+    for (int i = 0; i < runs; ++i) {
+        frame->clipCopi(frame);
+        const GrabProfile& g = frame->lastGrab;
+        total.push_back(ms(g.clipboard - g.start));
+        hide.push_back(ms(g.hidden - g.start));
+        settle.push_back(ms(g.settled - g.hidden));
+        read.push_back(ms(g.read - g.settled));
+        show.push_back(ms(g.shown - g.read));
+        clip.push_back(ms(g.clipboard - g.shown));
+        // Another program reads the picture, straight after the copy.
+        const double p = runTimed("xclip", { "-selection", "clipboard", "-o", "-t", "image/png" });
+        paste.push_back(p);
+        hands.push_back(ms(profileClock() - g.start));
+        QTest::qWait(30);
+    }
+    const std::string l(label);
+    add("copy " + l + ": total (click to clipboard)", total);
+    add("copy " + l + ":   hide", hide);
+    add("copy " + l + ":   settle", settle);
+    add("copy " + l + ":   read", read);
+    add("copy " + l + ":   show", show);
+    add("copy " + l + ":   clipboard", clip);
+    add("paste " + l + ": xclip -o -t image/png", paste);
+    add("copy+paste " + l + ": click to picture in xclip", hands);
+    const QRect inner(
+      geometry.x() + 2, geometry.y() + 3, geometry.width() - 4, geometry.height() - 4);
+    add("X server MIT-SHM read " + l, shmReads(inner, runs));
+}
+
+void peerFigures(const QRect& geometry, const char* label, int runs)
+{
+    const QRect a(geometry.x() + 2, geometry.y() + 3, geometry.width() - 4, geometry.height() - 4);
+    const QString g = QString("%1x%2+%3+%4").arg(a.width()).arg(a.height()).arg(a.x()).arg(a.y());
+    const QString l(label);
+    struct Peer {
+        const char* tool;
+        QString name;
+        QString command;
+    };
+    QTemporaryDir dir;
+    const QString file = dir.filePath("shot.png");
+    const Peer peers[] = {
+        { "maim",
+          "maim -g | xclip",
+          QString("maim -g %1 | xclip -selection clipboard -t image/png").arg(g) },
+        { "scrot",
+          "scrot -a (file) | xclip",
+          QString("rm -f %1; scrot -o -a %2,%3,%4,%5 %1 && xclip -selection clipboard -t "
+                  "image/png < %1")
+            .arg(file)
+            .arg(a.x())
+            .arg(a.y())
+            .arg(a.width())
+            .arg(a.height()) },
+        { "import",
+          "import -crop | xclip",
+          QString("import -silent -window root -crop %1 png:- | xclip -selection clipboard -t "
+                  "image/png")
+            .arg(g) },
+    };
+    for (const Peer& p : peers) {
+        if (!have(p.tool)) {
+            continue;
+        }
+        std::vector<double> times, hands;
+        for (int i = 0; i < runs; ++i) {
+            const double t = runTimed("sh", { "-c", p.command });
+            times.push_back(t);
+            hands.push_back(
+              t + runTimed("xclip", { "-selection", "clipboard", "-o", "-t", "image/png" }));
+        }
+        add(("peer " + l + ": " + p.name).toStdString(), times);
+        add(("peer " + l + ": " + p.name + " + xclip -o").toStdString(), hands);
+    }
+}
+
+// The real program: from its start to its frame on the screen, then its idle cost.
+void programFigures(const QString& binary, int idleSeconds)
+{
+    Display* d = XOpenDisplay(nullptr);
+    std::vector<double> startups;
+    QTemporaryDir dir;
+    const QString copy = dir.filePath("Ombrix");
+    QFile::copy(binary, copy);
+    auto frameViewable = [&]() {
+        // Any viewable top-level window named Form1 (the frame) under the root or its
+        // window-manager frame.
+        std::function<bool(Window, int)> look = [&](Window w, int depth) -> bool {
+            char* name = nullptr;
+            if (XFetchName(d, w, &name) && name) {
+                const bool match = std::string(name) == "Form1";
+                XFree(name);
+                if (match) {
+                    XWindowAttributes attr;
+                    return XGetWindowAttributes(d, w, &attr) && attr.map_state == IsViewable;
+                }
+            }
+            if (depth > 2) {
+                return false;
+            }
+            Window root, parent, *children = nullptr;
+            unsigned n = 0;
+            if (!XQueryTree(d, w, &root, &parent, &children, &n)) {
+                return false;
+            }
+            bool found = false;
+            for (unsigned i = 0; i < n && !found; ++i) {
+                found = look(children[i], depth + 1);
+            }
+            if (children) {
+                XFree(children);
+            }
+            return found;
+        };
+        return look(DefaultRootWindow(d), 0);
+    };
+    qint64 pid = 0;
+    for (int i = 0; i < 5; ++i) {
+        QProcess* p = new QProcess;
+        QElapsedTimer t;
+        t.start();
+        p->start(copy, {});
+        while (!frameViewable() && t.elapsed() < 10000) {
+            usleep(500);
+        }
+        startups.push_back(t.nsecsElapsed() / 1e6);
+        if (i < 4) {
+            p->kill();
+            p->waitForFinished();
+            delete p;
+            while (frameViewable()) {
+                usleep(1000);
+            }
+        } else {
+            pid = p->processId();
+        }
+    }
+    add("start-up: process start to frame on screen", startups);
+
+    auto cpuTicks = [pid] {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string s((std::istreambuf_iterator<char>(stat)), {});
+        // utime and stime: fields 14 and 15, after the ")" that ends the command name.
+        std::istringstream rest(s.substr(s.rfind(')') + 2));
+        std::string field;
+        long long utime = 0, stime = 0;
+        for (int f = 3; f <= 15 && rest >> field; ++f) {
+            if (f == 14) {
+                utime = std::stoll(field);
+            } else if (f == 15) {
+                stime = std::stoll(field);
+            }
+        }
+        return utime + stime;
+    };
+    auto rss = [pid] {
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind("VmRSS:", 0) == 0) {
+                return std::stol(line.substr(6));
+            }
+        }
+        return 0L;
+    };
+    QThread::sleep(1);
+    add("program resident memory after start", { rss() / 1024.0 }, "MB");
+    const long long before = cpuTicks();
+    QThread::sleep(static_cast<unsigned long>(idleSeconds));
+    const long long after = cpuTicks();
+    const double percent = (after - before) * 100.0 / sysconf(_SC_CLK_TCK) / idleSeconds;
+    add("idle CPU over " + std::to_string(idleSeconds) + " s (% of one core)", { percent }, "%");
+    kill(static_cast<pid_t>(pid), SIGKILL);
+    XCloseDisplay(d);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ombrix::prepareProcess();
+    Application app(argc, argv);
+    const QString testdesk = QString::fromUtf8(TESTDESK_BINARY);
+    const QString binary = QString::fromUtf8(OMBRIX_BINARY);
+    const bool quick = qEnvironmentVariableIsSet("OMBRIX_BENCH_QUICK");
+    const int runs = quick ? 5 : 21;
+
+    TForm1 frame;
+    TForm3 about;
+    TForm2 zoom;
+    TForm4 keys;
+    frame.TtimKeyGet->stop(); // nothing here presses keys
+    if (!QTest::qWaitForWindowExposed(&frame)) {
+        std::fprintf(stderr, "the frame did not appear\n");
+        return 1;
+    }
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    const QRect small(200, 150, 384, 246);
+
+    QProcess::execute(testdesk, { "root" });
+    const long rssStart = residentKb();
+    copyFigures(&frame, small, "384x246, calm", runs);
+    copyFigures(&frame, screen, "full screen, calm", runs);
+    peerFigures(screen, "full screen, calm", quick ? 3 : 11);
+    QProcess::execute(testdesk, { "noise" });
+    copyFigures(&frame, screen, "full screen, noisy", runs);
+    peerFigures(screen, "full screen, noisy", quick ? 3 : 11);
+    QProcess::execute(testdesk, { "root" });
+
+    // Save: encode and write the full-screen picture.
+    {
+        QTemporaryDir dir;
+        for (const char* ext : { "png", "jpg" }) {
+            std::vector<double> times;
+            for (int i = 0; i < (quick ? 3 : 11); ++i) {
+                QElapsedTimer t;
+                t.start();
+                frame.saveBitmap(dir.filePath(QString("save%1.%2").arg(i).arg(ext)));
+                times.push_back(t.nsecsElapsed() / 1e6);
+            }
+            add(std::string("save full screen (calm) as ") + ext, times);
+        }
+        syoriChu = false;
+    }
+
+    // Corner zoom: one refresh of the four views.
+    {
+        frame.setGeometry(small);
+        QTest::qWait(200);
+        std::vector<double> times;
+        for (int i = 0; i < 200; ++i) {
+            QElapsedTimer t;
+            t.start();
+            frame.zoomIn(&frame);
+            times.push_back(t.nsecsElapsed() / 1e6);
+        }
+        add("corner zoom: one refresh of the four views", times);
+    }
+
+    // Memory over 500 copies of the small frame.
+    {
+        frame.setGeometry(small);
+        QTest::qWait(200);
+        const long before = residentKb();
+        AutoConfirm confirm;
+        const int copies = quick ? 50 : 500;
+        for (int i = 0; i < copies; ++i) {
+            frame.clipCopi(&frame);
+            QCoreApplication::processEvents();
+        }
+        QTest::qWait(200);
+        add("bench process resident memory at start", { rssStart / 1024.0 }, "MB");
+        add("resident memory growth over " + std::to_string(copies) + " copies",
+            { (residentKb() - before) / 1024.0 },
+            "MB");
+    }
+
+    // The real program's frame is looked for by its title: ours goes out of the way.
+    frame.hide();
+    QTest::qWait(300);
+    programFigures(binary, quick ? 5 : 30);
+
+    std::printf("\n| figure | median | min | max | unit |\n|---|---:|---:|---:|---|\n");
+    for (const Row& r : g_rows) {
+        if (r.values.empty()) {
+            continue;
+        }
+        const auto [mn, mx] = std::minmax_element(r.values.begin(), r.values.end());
+        std::printf("| %s | %.2f | %.2f | %.2f | %s |\n",
+                    r.name.c_str(),
+                    median(r.values),
+                    *mn,
+                    *mx,
+                    r.unit.c_str());
+    }
+    return 0;
+}
