@@ -2,6 +2,7 @@
 
 #include "PngEncoder.h"
 
+#include <QClipboard>
 #include <QFuture>
 #include <QImage>
 #include <QMimeData>
@@ -13,16 +14,15 @@ namespace
 class PictureMimeData final : public QMimeData
 {
 public:
-    explicit PictureMimeData(const QImage& picture)
-      : png_(QtConcurrent::run(encodeFastPng, picture))
-    {
-        setImageData(picture);
-    }
+    explicit PictureMimeData(const QImage& picture) { setImageData(picture); }
+
+    // Started once the clipboard holds us, so that the encoding does not hold up the copy.
+    void startEncoding() { png_ = QtConcurrent::run(encodeFastPng, imageData().value<QImage>()); }
 
 protected:
     QVariant retrieveData(const QString& mimeType, QMetaType type) const override
     {
-        if (mimeType == QLatin1String("image/png")) {
+        if (mimeType == QLatin1String("image/png") && png_.isValid()) {
             return png_.result();
         }
         return QMimeData::retrieveData(mimeType, type);
@@ -34,7 +34,9 @@ private:
 
 } // namespace
 
-QMimeData* clipboardPicture(const QImage& picture)
+void putPictureOnClipboard(QClipboard* clipboard, const QImage& picture)
 {
-    return new PictureMimeData(picture);
+    auto* data = new PictureMimeData(picture);
+    clipboard->setMimeData(data);
+    data->startEncoding();
 }

@@ -173,7 +173,7 @@ void TForm1::clipCopi(QObject*)
         const auto* pixels = reinterpret_cast<const uint32_t*>(gazoBmp->constBits());
         if (!ombrix::platform().setClipboardPicture(
               gazoBmp->width(), gazoBmp->height(), pixels, gazoBmp->bytesPerLine() / 4)) {
-            clipboard->setMimeData(clipboardPicture(*gazoBmp));
+            putPictureOnClipboard(clipboard, *gazoBmp);
         }
         lastGrab.clipboard = profileClock();
         MessageBox::show(QMessageBox::Information,

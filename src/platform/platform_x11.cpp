@@ -438,8 +438,9 @@ private:
         }
         XRRFreeMonitors(monitors);
         const Box request{ x, y, x + into.width, y + into.height };
-        const Box rootBox{ 0, 0, DisplayWidth(d, DefaultScreen(d)),
-                           DisplayHeight(d, DefaultScreen(d)) };
+        const Box rootBox{
+            0, 0, DisplayWidth(d, DefaultScreen(d)), DisplayHeight(d, DefaultScreen(d))
+        };
         // The usual case: one monitor covers the whole root, or the block lies on one monitor.
         for (const Box& b : boxes) {
             const Box i = intersect(request, b);
@@ -476,6 +477,7 @@ private:
     }
 
     Display* display_ = nullptr;
+    int monitorsKnown_ = -1; // whether the server lists its monitors (RandR 1.5); -1: not asked
     bool keyWatchTried_ = false;
     bool keyWatch_ = false;
     int xiOpcode_ = 0;
