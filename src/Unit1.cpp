@@ -251,7 +251,31 @@ void TForm1::btnHelpClick(QObject*)
 
 void TForm1::btnSaisyoukaClick(QObject*)
 {
+    // The program goes to the task bar as a whole: its open windows go with the frame and
+    // come back with it.
+    if (!isMinimized()) {
+        minimisedWithFrame_.clear();
+        for (QWidget* w : { static_cast<QWidget*>(Form2),
+                            static_cast<QWidget*>(Form3),
+                            static_cast<QWidget*>(Form4) }) {
+            if (w && w->isVisible() && !w->isMinimized()) {
+                minimisedWithFrame_.push_back(w);
+                w->showMinimized();
+            }
+        }
+    }
     setWindowState((windowState() & ~Qt::WindowActive) | Qt::WindowMinimized);
+}
+
+void TForm1::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && !isMinimized()) {
+        for (QWidget* w : minimisedWithFrame_) {
+            w->showNormal();
+        }
+        minimisedWithFrame_.clear();
+    }
 }
 
 void TForm1::btnCloseClick(QObject*)

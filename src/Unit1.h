@@ -122,6 +122,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void buildLayout();
@@ -154,6 +155,7 @@ private:
     QPoint dragPressed_;
     QRect dragStart_;
     bool maximised_ = false;
+    std::vector<QWidget*> minimisedWithFrame_;
     int zoomHaba = 0;
     int zoomTaka = 0;
     int zoomX = 0;

@@ -1,15 +1,12 @@
 #include "WindowShow.h"
 
-#include "Globals.h"
 #include "Rules.h"
-#include "Unit1.h"
 
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QScreen>
 
 #include <QWidget>
-#include <QWindow>
 #include <algorithm>
 
 namespace
@@ -45,12 +42,6 @@ void makeToolWindow(QWidget* window, const char* title, int clientWidth, int cli
                            Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
     window->setWindowTitle(QString::fromUtf8(title));
     window->setFixedSize(clientWidth, clientHeight);
-    // Kept with the frame: minimised with it, and back with it.
-    if (QWidget* frame = Form1; frame && frame != window) {
-        window->winId();
-        frame->winId();
-        window->windowHandle()->setTransientParent(frame->windowHandle());
-    }
 }
 
 void fitTextWidth(QWidget* widget, const QString& text, int width)

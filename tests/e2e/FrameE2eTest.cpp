@@ -239,20 +239,23 @@ void FrameE2eTest::minimisesAndCloses()
 {
     Ombrix ombrix;
     QVERIFY(ombrix.start());
+    QVERIFY(ombrix.moveTo(50, 50));
     const QRect frame = ombrix.geometry();
+    const auto iconic = [](const QString& window) {
+        return run("xprop", { "-id", window, "WM_STATE" }).out.contains("Iconic");
+    };
 
+    // The About panel is open: "S" takes it to the task bar with the frame.
+    click(frame.x() + kButtonA.x(), frame.y() + kButtonA.y());
+    const auto about = findWindow("^About Ombrix$");
+    QVERIFY(about);
     click(frame.x() + kButtonS.x(), frame.y() + kButtonS.y());
-    QVERIFY2(waitFor([&] {
-                 const Result r = run("xprop", { "-id", ombrix.windowId(), "WM_STATE" });
-                 return r.out.contains("Iconic");
-             }),
-             "the frame did not minimise");
+    QVERIFY2(waitFor([&] { return iconic(ombrix.windowId()); }), "the frame did not minimise");
+    QVERIFY2(waitFor([&] { return iconic(*about); }), "the About panel stayed on the screen");
 
-    // Back from the task bar, then "X" ends the program.
+    // Back from the task bar, both where they were; then "X" ends the program.
     run("xdotool", { "windowactivate", "--sync", ombrix.windowId() });
-    QVERIFY(waitFor([&] {
-        return !run("xprop", { "-id", ombrix.windowId(), "WM_STATE" }).out.contains("Iconic");
-    }));
+    QVERIFY(waitFor([&] { return !iconic(ombrix.windowId()) && !iconic(*about); }));
     QVERIFY(waitFor([&] { return ombrix.geometry() == frame; }));
     click(frame.x() + kButtonX.x(), frame.y() + kButtonX.y());
     QVERIFY2(ombrix.waitFinished(5000), "the program did not end");
