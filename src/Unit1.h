@@ -140,6 +140,7 @@ private:
     void StartWindowResize();
     void setMaximised(bool on);
     void runShortcut(int action);
+    void sleepUntilKeys();
 
     bool wakuSaidai = false;
     struct Shape {
@@ -161,6 +162,7 @@ private:
     int zoomX = 0;
     int zoomY = 0;
     bool closeHeldOff_ = false;
+    class QSocketNotifier* keyWake_ = nullptr;
 
     // Per-grab buffers, alive from bmpSyokika to endSyori.
     std::unique_ptr<ombrix::Pixels> gamenBmp;

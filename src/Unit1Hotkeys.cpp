@@ -3,10 +3,12 @@
 
 #include "Unit1.h"
 
+#include "Application.h"
 #include "Unit2.h"
 #include "WindowShow.h"
 #include "virtual_keys.h"
 
+#include <QSocketNotifier>
 #include <QTimer>
 
 void TForm1::TtimKeyGetTimer(QObject*)
@@ -20,10 +22,8 @@ void TForm1::TtimKeyGetTimer(QObject*)
     if (closeHeldOff_ && !keys.keyDown(kiiCode[4])) {
         closeHeldOff_ = false;
     }
-    if (!keys.keyDown(ombrix::vk::Control)) {
-        return;
-    }
-    if (!keys.keyDown(ombrix::vk::Menu)) {
+    if (!keys.keyDown(ombrix::vk::Control) || !keys.keyDown(ombrix::vk::Menu)) {
+        sleepUntilKeys();
         return;
     }
     for (size_t i = 0; i < kiiCode.size(); ++i) {
@@ -31,6 +31,38 @@ void TForm1::TtimKeyGetTimer(QObject*)
             runShortcut(static_cast<int>(i) + 1);
         }
     }
+}
+
+// While Ctrl or Alt is up every tick ends at once: where the platform can tell us of key
+// changes, the timer rests until then instead of waking the program a hundred times a second.
+void TForm1::sleepUntilKeys()
+{
+    const int fd = ombrix::platform().keyWakeDescriptor();
+    if (fd < 0) {
+        return;
+    }
+    if (!keyWake_ || keyWake_->socket() != fd) {
+        delete keyWake_;
+        keyWake_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+        connect(keyWake_, &QSocketNotifier::activated, this, [this] {
+            guarded([&] {
+                ombrix::Platform& keys = ombrix::platform();
+                // Asking takes in the waiting events.
+                const bool ctrlAlt =
+                  keys.keyDown(ombrix::vk::Control) && keys.keyDown(ombrix::vk::Menu);
+                if (ctrlAlt || closeHeldOff_) {
+                    keyWake_->setEnabled(false);
+                    TtimKeyGet->start();
+                    TtimKeyGetTimer(TtimKeyGet);
+                }
+            });
+        });
+    }
+    if (closeHeldOff_) {
+        return; // the tick watches for the close key's release
+    }
+    TtimKeyGet->stop();
+    keyWake_->setEnabled(true);
 }
 
 void TForm1::runShortcut(int action)

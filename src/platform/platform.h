@@ -79,6 +79,10 @@ public:
     // Whether the key with this Windows virtual-key code is down now, whichever program has focus.
     virtual bool keyDown(int virtualKey) = 0;
 
+    // A file descriptor that becomes readable when the keyboard's state may have changed, so
+    // that a caller can sleep while no shortcut can be down; -1 where the state must be polled.
+    virtual int keyWakeDescriptor() { return -1; }
+
     // Silences the system's warning beep for everyone, without saving it anywhere.
     virtual void switchBeepOff() = 0;
 

@@ -120,6 +120,9 @@ public:
             XDestroyImage(image);
         }
         blackOutsideMonitors(d, root, x, y, into);
+        if (keyWatch_) {
+            updateKeys(d); // replies read off the socket may have brought key events along
+        }
     }
 
     void waitHidden(uintptr_t windowId) override
@@ -133,6 +136,9 @@ public:
                 break;
             }
             std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        if (keyWatch_) {
+            updateKeys(d);
         }
     }
 
@@ -160,6 +166,24 @@ public:
             }
         }
         return false;
+    }
+
+    int keyWakeDescriptor() override
+    {
+        Display* d = tryDisplay();
+        if (!d) {
+            return -1;
+        }
+        if (!keyWatchTried_) {
+            updateKeys(d);
+        }
+        // Key events reach our connection only while raw key events are watched; anything
+        // already read off the socket into the queue is taken in first.
+        if (!keyWatch_) {
+            return -1;
+        }
+        updateKeys(d);
+        return ConnectionNumber(d);
     }
 
     void switchBeepOff() override

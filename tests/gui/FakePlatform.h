@@ -50,6 +50,7 @@ public:
     void switchBeepOff() override { ++beepOffs; }
     ombrix::ShowCommand startShowCommand() override { return showCommand; }
     bool setClipboardPicture(int, int, const uint32_t*, int) override { return false; }
+    int keyWakeDescriptor() override { return wakeDescriptor; }
     std::unique_ptr<ombrix::IniFile> openIniFile(const std::string& path) override
     {
         // Tests keep the settings in a folder of their own, not beside the test program.
@@ -66,5 +67,6 @@ public:
     std::set<int> down;
     QStringList log;
     std::string iniFolder;
+    int wakeDescriptor = -1;
     ombrix::ShowCommand showCommand = ombrix::ShowCommand::Normal;
 };

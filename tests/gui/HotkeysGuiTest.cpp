@@ -6,6 +6,8 @@
 
 #include <QTest>
 
+#include <unistd.h>
+
 namespace
 {
 constexpr int kCtrl = 0x11;
@@ -23,6 +25,7 @@ private slots:
     void tick();
     void refusedCloseWaitsForTheKeyToBeReleased();
     void timerRunsEveryTenMilliseconds();
+    void restsWhileCtrlOrAltIsUpAndWakesOnKeys();
 
 private:
     GuiFixture fixture;
@@ -205,6 +208,43 @@ void HotkeysGuiTest::timerRunsEveryTenMilliseconds()
     fixture.fake->down = { kCtrl, kAlt, 'W' };
     QTRY_VERIFY(fixture.form2->isVisible());
     f->TtimKeyGet->stop();
+}
+
+void HotkeysGuiTest::restsWhileCtrlOrAltIsUpAndWakesOnKeys()
+{
+    TForm1* f = fixture.form1.get();
+    int pipeEnds[2];
+    QCOMPARE(pipe(pipeEnds), 0);
+    fixture.fake->wakeDescriptor = pipeEnds[0];
+    f->TtimKeyGet->start();
+
+    // Nothing held: the timer rests after its next tick.
+    QTRY_VERIFY(!f->TtimKeyGet->isActive());
+    fixture.fake->log.clear();
+    QTest::qWait(50);
+    QVERIFY2(fixture.fake->log.isEmpty(), qPrintable(fixture.fake->log.join(' ')));
+
+    // Key events arrive, but only Ctrl is down: it rests on.
+    fixture.fake->down = { kCtrl };
+    QCOMPARE(write(pipeEnds[1], "k", 1), 1);
+    QTRY_VERIFY(!fixture.fake->log.isEmpty());
+    char drained;
+    QCOMPARE(read(pipeEnds[0], &drained, 1), 1);
+    QVERIFY(!f->TtimKeyGet->isActive());
+
+    // Ctrl+Alt+W: awake again, and the shortcut works.
+    fixture.fake->down = { kCtrl, kAlt, 'W' };
+    QCOMPARE(write(pipeEnds[1], "k", 1), 1);
+    QTRY_VERIFY(fixture.form2->isVisible());
+    QCOMPARE(read(pipeEnds[0], &drained, 1), 1);
+    QVERIFY(f->TtimKeyGet->isActive());
+
+    fixture.fake->down.clear();
+    QTRY_VERIFY(!f->TtimKeyGet->isActive());
+    f->TtimKeyGet->stop();
+    fixture.fake->wakeDescriptor = -1;
+    close(pipeEnds[0]);
+    close(pipeEnds[1]);
 }
 
 QTEST_MAIN(HotkeysGuiTest)
