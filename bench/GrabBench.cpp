@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTest>
+#include <QThread>
 
 #include <algorithm>
 #include <cstdio>
@@ -66,6 +67,17 @@ int main(int argc, char** argv)
         ombrix::platform().copyDesktop(0, 0, pixels);
         read.push_back(t.nsecsElapsed() / 1e6);
     }
+    // The same read as in a grab: a fresh buffer, after a pause of the settle's length.
+    std::vector<double> freshAfterPause;
+    for (int i = 0; i < runs; ++i) {
+        ombrix::Pixels fresh;
+        fresh.resize(screen.width(), screen.height());
+        QThread::msleep(20);
+        QElapsedTimer t;
+        t.start();
+        ombrix::platform().copyDesktop(2, 3, fresh);
+        freshAfterPause.push_back(t.nsecsElapsed() / 1e6);
+    }
     std::printf("Grab of a %dx%d frame (picture %dx%d)\n",
                 screen.width(),
                 screen.height(),
@@ -73,6 +85,22 @@ int main(int argc, char** argv)
                 gazoBmp->height());
     report("grab (hide, wait, read, show)", grab);
     report("desktop read alone", read);
+    report("fresh buffer after a 20 ms pause", freshAfterPause);
+    std::vector<double> freshNoPause, reusedAfterPause;
+    for (int i = 0; i < runs; ++i) {
+        ombrix::Pixels fresh;
+        fresh.resize(screen.width(), screen.height());
+        QElapsedTimer t;
+        t.start();
+        ombrix::platform().copyDesktop(2, 3, fresh);
+        freshNoPause.push_back(t.nsecsElapsed() / 1e6);
+        QThread::msleep(20);
+        t.restart();
+        ombrix::platform().copyDesktop(2, 3, pixels);
+        reusedAfterPause.push_back(t.nsecsElapsed() / 1e6);
+    }
+    report("fresh buffer, no pause", freshNoPause);
+    report("reused buffer after a 20 ms pause", reusedAfterPause);
     report("  hide", hide);
     report("  settle", settle);
     report("  read", readIn);
