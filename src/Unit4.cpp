@@ -167,7 +167,7 @@ void TForm4::botanCreate(QObject*)
         b->setFont(f);
         b->setStyleSheet(keyStyle(kiiIro));
         b->setFocusPolicy(Qt::NoFocus);
-        if (std::find(kiiMoji.begin(), kiiMoji.end(), b->text()) != kiiMoji.end()) {
+        if (letterInUse(b->text())) {
             b->setEnabled(false);
         }
         connect(b, &QPushButton::clicked, this, [this, b] { guarded([&] { botanClick(b); }); });
@@ -176,24 +176,29 @@ void TForm4::botanCreate(QObject*)
 
 void TForm4::edGenzaiCreate(QObject*)
 {
-    for (int i = 1; i <= 5; ++i) {
-        auto* e = new QLineEdit(pnlSentak);
-        e->setObjectName(QStringLiteral("edGen%1").arg(i));
-        e->setGeometry(kGenX, 40 + 26 * (i - 1), 24, 24);
-        e->setReadOnly(true);
-        botanTbl[26 + i - 1] = e;
-    }
+    makeBoxes("edGen", kGenX, 26);
 }
 
 void TForm4::edHenkoGCreate(QObject*)
 {
+    makeBoxes("edHen", kHenX, 31);
+}
+
+// Five read-only one-letter boxes in a column, one beside each action's radio button.
+void TForm4::makeBoxes(const char* name, int x, size_t firstEntry)
+{
     for (int i = 1; i <= 5; ++i) {
         auto* e = new QLineEdit(pnlSentak);
-        e->setObjectName(QStringLiteral("edHen%1").arg(i));
-        e->setGeometry(kHenX, 40 + 26 * (i - 1), 24, 24);
+        e->setObjectName(QStringLiteral("%1%2").arg(QLatin1String(name)).arg(i));
+        e->setGeometry(x, 40 + 26 * (i - 1), 24, 24);
         e->setReadOnly(true);
-        botanTbl[31 + i - 1] = e;
+        botanTbl[firstEntry + static_cast<size_t>(i) - 1] = e;
     }
+}
+
+bool TForm4::letterInUse(const QString& letter)
+{
+    return std::find(kiiMoji.begin(), kiiMoji.end(), letter) != kiiMoji.end();
 }
 
 QPushButton* TForm4::key(int i) const
@@ -237,7 +242,7 @@ void TForm4::enableFreeKeys()
     for (int i = 1; i <= kKeys; ++i) {
         QPushButton* b = key(i);
         b->setEnabled(true);
-        if (std::find(kiiMoji.begin(), kiiMoji.end(), b->text()) != kiiMoji.end()) {
+        if (letterInUse(b->text())) {
             b->setEnabled(false);
         }
     }

@@ -51,4 +51,7 @@ public:
 
 private:
     void enableFreeKeys();
+    void makeBoxes(const char* name, int x, size_t firstEntry);
+    // Whether a key's letter is one of the five shortcut letters (same text, same case).
+    static bool letterInUse(const QString& letter);
 };
