@@ -252,7 +252,6 @@ void ProfileFile::load()
         return out;
     };
 
-    // An odd byte at the end of a UTF-16 file is kept with the last line, but is no character.
     const size_t end = start + (data.size() - start) / unit * unit;
     bool newlineSeen = false;
     size_t lineStart = start;
@@ -283,13 +282,16 @@ void ProfileFile::load()
         lines_.push_back(std::move(line));
         lineStart = pos = after;
     }
-    if (lineStart < data.size()) {
+    if (lineStart < end) {
         Line line;
         line.text = decode(std::string_view(data).substr(lineStart, end - lineStart));
-        line.raw = data.substr(lineStart);
+        line.raw = data.substr(lineStart, end - lineStart);
         lines_.push_back(std::move(line));
     }
     bom_ = data.substr(0, start);
+    // An odd byte at the end of a UTF-16 file is no character: it is kept, after every line,
+    // so that lines added before it stay whole.
+    trailing_ = data.substr(end);
 }
 
 std::u16string ProfileFile::readString(std::u16string_view section,
@@ -505,7 +507,7 @@ std::string ProfileFile::serialized() const
     for (const Line& line : lines_) {
         out += line.raw;
     }
-    return out;
+    return out + trailing_;
 }
 
 bool ProfileFile::flush()

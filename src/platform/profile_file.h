@@ -95,6 +95,7 @@ private:
     Encoding encoding_ = Encoding::Utf8;
     std::string newline_ = "\r\n"; // ASCII form of the file's first line end
     std::string bom_;
+    std::string trailing_;
     std::vector<Line> lines_;
     std::string error_;
 };
