@@ -3,6 +3,7 @@
 // IniFile), over hand-made files. Runs on Windows and under Wine.
 
 #include "Check.h"
+#include "ScratchFiles.h"
 #include "platform.h"
 #include "profile_file.h"
 
@@ -198,30 +199,6 @@ std::vector<Entry> corpus()
             kKiiAdded,
           { { u"\u00C4rger", u"schl\u00FCssel" }, { u"\u00E4rger", u"SCHL\u00DCSSEL" } } },
     };
-}
-
-// A scratch folder that goes away with the test.
-struct Scratch {
-    fs::path dir;
-    Scratch()
-    {
-        std::random_device r;
-        dir = fs::temp_directory_path() / ("ombrix-diff-" + std::to_string(r()));
-        fs::create_directories(dir);
-    }
-    ~Scratch()
-    {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
-};
-
-std::string readBytes(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 void writeBytes(const fs::path& p, const std::string& bytes)

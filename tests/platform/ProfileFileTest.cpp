@@ -1,6 +1,7 @@
 // The profile-file reader and writer against small hand-made files.
 
 #include "Check.h"
+#include "ScratchFiles.h"
 #include "profile_file.h"
 
 #include <filesystem>
@@ -13,37 +14,6 @@ using ombrix::ProfileFile;
 
 namespace
 {
-
-// A scratch folder that goes away with the test.
-struct Scratch {
-    fs::path dir;
-    Scratch()
-    {
-        std::random_device r;
-        dir = fs::temp_directory_path() / ("ombrix-profile-" + std::to_string(r()));
-        fs::create_directories(dir);
-    }
-    ~Scratch()
-    {
-        std::error_code ec;
-        fs::permissions(dir, fs::perms::all, ec);
-        fs::remove_all(dir, ec);
-    }
-    fs::path file(const std::string& bytes, const std::string& name = "Ombrix.ini") const
-    {
-        const fs::path p = dir / name;
-        std::ofstream(p, std::ios::binary) << bytes;
-        return p;
-    }
-};
-
-std::string readBytes(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // UTF-16LE bytes of an ASCII-or-BMP text, with a byte-order mark.
 std::string utf16le(const std::u16string& text)
