@@ -94,6 +94,11 @@ int32_t iniInteger(const QString& text, int32_t fallback)
     return static_cast<int32_t>(bits);
 }
 
+uint16_t keyCodeOf(const QString& letter)
+{
+    return letter.isEmpty() ? 0 : letter.at(0).unicode();
+}
+
 QString shortcutHint(const QString& label, const QString& letter)
 {
     return label + QStringLiteral(" [Ctrl]+[Alt]+[") + letter + u']';

@@ -32,6 +32,10 @@ QPoint centredTopLeft(const QRectF& workArea, const QSizeF& size, const QRectF& 
 // "0X"; the digits must run to the end. Anything else gives `fallback`.
 int32_t iniInteger(const QString& text, int32_t fallback);
 
+// The key code polled for a shortcut letter: the UTF-16 code unit of its first character,
+// used as a virtual-key code; 0 (no key) for an empty text.
+uint16_t keyCodeOf(const QString& letter);
+
 // The hint of a shortcut button: `label` and the Ctrl+Alt+letter that does the same.
 QString shortcutHint(const QString& label, const QString& letter);
 

@@ -74,14 +74,7 @@ TForm1::TForm1()
     // Shown where a window of the design size would stand centred on the primary work area;
     // FormCreate then shrinks it, keeping that top-left corner.
     resize(kDesignWidth, kDesignHeight);
-    if (QScreen* primary = QGuiApplication::primaryScreen()) {
-        QRectF desktop;
-        for (QScreen* s : QGuiApplication::screens()) {
-            desktop |= QRectF(s->geometry());
-        }
-        move(rules::centredTopLeft(
-          QRectF(primary->availableGeometry()), QSizeF(kDesignWidth, kDesignHeight), desktop));
-    }
+    move(centredOnPrimaryWorkArea(QSize(kDesignWidth, kDesignHeight)));
     guarded([this] { FormCreate(this); });
     guarded([this] { FormResize(this); });
     show();

@@ -16,6 +16,15 @@ class ImageViewer;
 class QFileDialog;
 class QTimer;
 
+// Clears syoriChu when a grab-and-output operation ends, normally or by an error, so that the
+// shortcuts are never left dead.
+struct ClearsBusyFlag {
+    ~ClearsBusyFlag() { syoriChu = false; }
+};
+
+// An image over a grab's own pixels, which it then owns: no copy of a whole display.
+QImage adoptPixels(ombrix::Pixels& pixels);
+
 // Nanoseconds on a steady clock, for the grab's timings.
 qint64 profileClock();
 

@@ -40,15 +40,8 @@ private:
     bool armed_ = true;
 };
 
-// Clears the busy flag when an operation ends, normally or by an error, so that the shortcuts
-// are never left dead.
-class BusyFlag
-{
-public:
-    ~BusyFlag() { syoriChu = false; }
-};
+} // namespace
 
-// An image over the grab's own pixels, which it then owns: no copy of a whole display.
 QImage adoptPixels(ombrix::Pixels& pixels)
 {
     auto* owned = new std::vector<uint32_t>(std::move(pixels.argb));
@@ -67,8 +60,6 @@ QImage adoptPixels(ombrix::Pixels& pixels)
       [](void* p) { delete static_cast<std::vector<uint32_t>*>(p); },
       owned);
 }
-
-} // namespace
 
 qint64 profileClock()
 {
@@ -166,7 +157,7 @@ void TForm1::endSyori(QObject*)
 
 void TForm1::clipCopi(QObject*)
 {
-    BusyFlag busy;
+    ClearsBusyFlag busy;
     gamenGetModo(this);
     gazoCopy(this);
     if (QClipboard* clipboard = QGuiApplication::clipboard()) {

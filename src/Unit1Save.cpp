@@ -16,11 +16,6 @@ namespace
 const char* const kFilterJpg = "jpg(*.jpg)";
 const char* const kFilterPng = "png(*.png)";
 
-// Clears the busy flag when the operation ends, normally or by an error.
-struct BusyUntilDone {
-    ~BusyUntilDone() { syoriChu = false; }
-};
-
 } // namespace
 
 QFileDialog* TForm1::createSaveDialog(QWidget* parent)
@@ -49,7 +44,7 @@ void TForm1::btnFilSaveClick(QObject*)
 
 void TForm1::failseibu(QObject*)
 {
-    BusyUntilDone busy;
+    ClearsBusyFlag busy;
     gamenGetModo(this);
     gazoCopy(this);
     SaveDialog1Show(SaveDialog1);

@@ -65,8 +65,7 @@ void TForm1::iniYomu(QObject*)
     kiiIro = readColour(*ini, kSectionKeys, u"fontcolor", claGold);
     botanHintSet(this);
     for (size_t i = 0; i < kiiMoji.size(); ++i) {
-        // An empty letter polls code 0, which no key reports.
-        kiiCode[i] = kiiMoji[i].isEmpty() ? 0 : kiiMoji[i].at(0).unicode();
+        kiiCode[i] = rules::keyCodeOf(kiiMoji[i]);
     }
 }
 

@@ -47,12 +47,7 @@ void TForm1::zoom(QObject*, ImageViewer* img)
     bmpSyokika(zoomHaba, zoomTaka);
     // The frame stays on the screen: the blocks show what the user sees.
     ombrix::platform().copyDesktop(zoomX, zoomY, *gamenBmp);
-    *tensoBmp = QImage(reinterpret_cast<const uchar*>(gamenBmp->argb.data()),
-                       gamenBmp->width,
-                       gamenBmp->height,
-                       gamenBmp->width * 4,
-                       QImage::Format_RGB32)
-                  .copy();
+    *tensoBmp = adoptPixels(*gamenBmp);
     img->setBitmap(*tensoBmp);
     endSyori(this);
 }

@@ -1,6 +1,7 @@
 #include "Unit4.h"
 
 #include "Application.h"
+#include "Rules.h"
 #include "Unit1.h"
 #include "Unit3.h"
 #include "WindowShow.h"
@@ -231,7 +232,7 @@ void TForm4::botanClick(QObject* Sender)
     }
     for (int i = 1; i <= 5; ++i) {
         kiiMoji[i - 1] = edHen(i)->text();
-        kiiCode[i - 1] = kiiMoji[i - 1].isEmpty() ? 0 : kiiMoji[i - 1].at(0).unicode();
+        kiiCode[i - 1] = rules::keyCodeOf(kiiMoji[i - 1]);
     }
     Form1->botanHintSet(this);
     enableFreeKeys();

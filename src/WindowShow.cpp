@@ -14,18 +14,24 @@ namespace
 const char* const kPlacedProperty = "ombrixPlaced";
 }
 
+QPoint centredOnPrimaryWorkArea(const QSize& size)
+{
+    QScreen* primary = QGuiApplication::primaryScreen();
+    if (!primary) {
+        return {};
+    }
+    QRectF desktop;
+    for (QScreen* s : QGuiApplication::screens()) {
+        desktop |= QRectF(s->geometry());
+    }
+    return rules::centredTopLeft(QRectF(primary->availableGeometry()), QSizeF(size), desktop);
+}
+
 void showWindow(QWidget* window)
 {
     if (!window->isVisible()) {
         if (!window->property(kPlacedProperty).toBool()) {
-            if (QScreen* primary = QGuiApplication::primaryScreen()) {
-                QRectF desktop;
-                for (QScreen* s : QGuiApplication::screens()) {
-                    desktop |= QRectF(s->geometry());
-                }
-                window->move(rules::centredTopLeft(
-                  QRectF(primary->availableGeometry()), QSizeF(window->size()), desktop));
-            }
+            window->move(centredOnPrimaryWorkArea(window->size()));
             window->setProperty(kPlacedProperty, true);
         }
         window->show();

@@ -1,5 +1,7 @@
 #pragma once
 
+class QPoint;
+class QSize;
 class QString;
 class QWidget;
 
@@ -7,6 +9,10 @@ class QWidget;
 // the primary display's work area the first time and where the user left it after that; a
 // visible one is brought to the front. Either way it is activated.
 void showWindow(QWidget* window);
+
+// The top-left corner of a window of `size` centred on the primary display's work area, kept
+// on the desktop.
+QPoint centredOnPrimaryWorkArea(const QSize& size);
 
 // Flags of the program's small secondary windows: a title bar with a close box only, on top.
 void makeToolWindow(QWidget* window, const char* title, int clientWidth, int clientHeight);

@@ -119,12 +119,44 @@ QString activeWindow()
     return QString::fromUtf8(r.out).trimmed();
 }
 
-void click(int x, int y, int button)
+const QByteArray kDefaultIni = "[botan]\r\ncolor=-16776961\r\n[sKyMoj]\r\ncopi=C\r\nsave=V\r\n"
+                               "zoom=W\r\nmini=S\r\nclos=X\r\n[kii]\r\nfontcolor=-10496\r\n";
+
+QRect screenRect()
+{
+    const Result r = run("xdotool", { "getdisplaygeometry" });
+    const QStringList parts = QString::fromUtf8(r.out).split(' ', Qt::SkipEmptyParts);
+    return { 0, 0, parts.value(0).toInt(), parts.value(1).toInt() };
+}
+
+int countWindows(const QString& nameRegex)
+{
+    const Result r = run("xdotool", { "search", "--onlyvisible", "--name", nameRegex });
+    return QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts).size();
+}
+
+QColor glowOnScreen(const QRect& frame)
+{
+    const QPoint at = frame.topLeft() + kGlowPixel;
+    QColor seen;
+    waitFor([&] {
+        seen = screenshot(QRect(at, QSize(1, 1))).pixelColor(0, 0);
+        return (seen.rgb() & 0xFFFFFF) != testdesk::patternRgb(at.x(), at.y());
+    });
+    return seen;
+}
+
+void pointerTo(int x, int y)
 {
     // Not "mousemove --sync": it waits for the pointer to move, forever if it is already there.
     run("xdotool", { "mousemove", QString::number(x), QString::number(y) });
     const QByteArray there = QString("x:%1 y:%2 ").arg(x).arg(y).toUtf8();
     waitFor([&] { return run("xdotool", { "getmouselocation" }).out.startsWith(there); });
+}
+
+void click(int x, int y, int button)
+{
+    pointerTo(x, y);
     run("xdotool", { "click", QString::number(button) });
 }
 
@@ -332,11 +364,6 @@ bool Ombrix::moveTo(int x, int y)
 bool Ombrix::waitFinished(int timeoutMs)
 {
     return process_.state() == QProcess::NotRunning || process_.waitForFinished(timeoutMs);
-}
-
-QByteArray Ombrix::output()
-{
-    return process_.readAll();
 }
 
 OtherWindow::~OtherWindow()

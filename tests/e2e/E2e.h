@@ -3,6 +3,7 @@
 // scratch folder, find its windows, click and type with xdotool, read the clipboard with xclip.
 
 #include <QByteArray>
+#include <QColor>
 #include <QImage>
 #include <QMargins>
 #include <QProcess>
@@ -39,6 +40,26 @@ std::optional<QRect> windowGeometry(const QString& windowId);
 QMargins frameExtents(const QString& windowId);
 QString activeWindow();
 
+// Where the frame's controls are, in the frame's own coordinates (centres).
+constexpr QPoint kButtonC(40 + 11, 6 + 11);
+constexpr QPoint kButtonA(40 + 11, 28 + 11);
+constexpr QPoint kButtonS(62 + 11, 28 + 11);
+constexpr QPoint kButtonX(84 + 11, 28 + 11);
+constexpr QPoint kMoveHandle(2 + 15, 2 + 15);
+// A pixel of the copy button's inner glow, one in from its left edge.
+constexpr QPoint kGlowPixel(40 + 1, 6 + 11);
+
+// Ombrix.ini as the program writes it from scratch with the default settings.
+extern const QByteArray kDefaultIni;
+
+QRect screenRect();
+int countWindows(const QString& nameRegex);
+
+// The glow pixel of a frame on the screen, once the frame has been painted there.
+QColor glowOnScreen(const QRect& frame);
+
+// Puts the pointer at (x, y) and waits until it is there.
+void pointerTo(int x, int y);
 void click(int x, int y, int button = 1);
 void key(const QString& keys);
 
@@ -87,7 +108,6 @@ public:
     bool waitFinished(int timeoutMs = 5000);
     int exitCode() const { return process_.exitCode(); }
     QString folder() const { return dir_.path(); }
-    QByteArray output();
 
 private:
     QTemporaryDir dir_;

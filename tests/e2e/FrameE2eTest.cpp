@@ -14,18 +14,6 @@ namespace
 {
 
 // The frame's drawn parts, in window coordinates.
-constexpr QPoint kButtonC(40 + 11, 6 + 11);
-constexpr QPoint kButtonA(40 + 11, 28 + 11);
-constexpr QPoint kButtonS(62 + 11, 28 + 11);
-constexpr QPoint kButtonX(84 + 11, 28 + 11);
-
-QRect screenRect()
-{
-    const Result r = run("xdotool", { "getdisplaygeometry" });
-    const QStringList parts = QString::fromUtf8(r.out).split(' ', Qt::SkipEmptyParts);
-    return { 0, 0, parts.value(0).toInt(), parts.value(1).toInt() };
-}
-
 // Clicks "C", reads the clipboard as another program would, and dismisses the confirmation.
 std::optional<QImage> copyByButton(const QRect& frame)
 {

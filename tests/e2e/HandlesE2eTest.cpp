@@ -16,8 +16,6 @@ using namespace e2e;
 namespace
 {
 
-constexpr QPoint kMoveHandle(2 + 15, 2 + 15);
-
 QPoint resizeHandleCentre(const QRect& frame)
 {
     return { frame.width() - 34 + 15, frame.height() - 34 + 15 };
@@ -26,11 +24,7 @@ QPoint resizeHandleCentre(const QRect& frame)
 // A left-button drag from `from` to `to` in small steps, as a hand would.
 void drag(QPoint from, QPoint to)
 {
-    run("xdotool", { "mousemove", QString::number(from.x()), QString::number(from.y()) });
-    waitFor([&] {
-        return run("xdotool", { "getmouselocation" })
-          .out.startsWith(QString("x:%1 y:%2 ").arg(from.x()).arg(from.y()).toUtf8());
-    });
+    pointerTo(from.x(), from.y());
     run("xdotool", { "mousedown", "1" });
     const int steps = 8;
     for (int i = 1; i <= steps; ++i) {
@@ -42,19 +36,8 @@ void drag(QPoint from, QPoint to)
 
 void ctrlClick(QPoint at)
 {
-    run("xdotool", { "mousemove", QString::number(at.x()), QString::number(at.y()) });
-    waitFor([&] {
-        return run("xdotool", { "getmouselocation" })
-          .out.startsWith(QString("x:%1 y:%2 ").arg(at.x()).arg(at.y()).toUtf8());
-    });
+    pointerTo(at.x(), at.y());
     run("xdotool", { "keydown", "ctrl", "click", "1", "keyup", "ctrl" });
-}
-
-QRect screenRect()
-{
-    const Result r = run("xdotool", { "getdisplaygeometry" });
-    const QStringList parts = QString::fromUtf8(r.out).split(' ', Qt::SkipEmptyParts);
-    return { 0, 0, parts.value(0).toInt(), parts.value(1).toInt() };
 }
 
 } // namespace

@@ -13,15 +13,6 @@ using namespace e2e;
 namespace
 {
 
-const QByteArray kTenLines = "[botan]\r\ncolor=-16776961\r\n[sKyMoj]\r\ncopi=C\r\nsave=V\r\n"
-                             "zoom=W\r\nmini=S\r\nclos=X\r\n[kii]\r\nfontcolor=-10496\r\n";
-
-int countWindows(const QString& nameRegex)
-{
-    const Result r = run("xdotool", { "search", "--onlyvisible", "--name", nameRegex });
-    return QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts).size();
-}
-
 // Holds for `ms` milliseconds (many 10 ms ticks) and tells whether `condition` held throughout.
 bool holdsFor(int ms, const std::function<bool()>& condition)
 {
@@ -149,7 +140,7 @@ void HotkeysE2eTest::zoomMinimiseAndCloseByShortcut()
 
     // Minimised, and another window in front: the shortcut still closes, writing the settings.
     QVERIFY2(pressShortcut("x", [&] { return !ombrix.running(); }), "the program did not end");
-    QCOMPARE(ombrix.iniBytes().value_or("<none>"), kTenLines);
+    QCOMPARE(ombrix.iniBytes().value_or("<none>"), kDefaultIni);
 }
 
 void HotkeysE2eTest::zoomViewsShowTheCornersDuringADrag()
@@ -166,10 +157,8 @@ void HotkeysE2eTest::zoomViewsShowTheCornersDuringADrag()
     // Drag the move handle by (40, 30); then nudge the pointer once on the handle, so that a
     // tick refreshes the views with the frame where it came to rest. Then it rests: the hint
     // that shows up later is on the screen, but no further refresh takes it in.
-    const QPoint from(100 + 17, 100 + 17), to = from + QPoint(40, 30);
-    run("xdotool", { "mousemove", QString::number(from.x()), QString::number(from.y()) });
-    QVERIFY(waitFor(
-      [&] { return run("xdotool", { "getmouselocation" }).out.startsWith("x:117 y:117 "); }));
+    const QPoint from = QPoint(100, 100) + kMoveHandle, to = from + QPoint(40, 30);
+    pointerTo(from.x(), from.y());
     run("xdotool", { "mousedown", "1" });
     for (int i = 1; i <= 10; ++i) {
         const QPoint p = from + (to - from) * i / 10;

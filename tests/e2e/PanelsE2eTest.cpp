@@ -11,24 +11,9 @@ using namespace e2e;
 namespace
 {
 
-constexpr QPoint kButtonA(40 + 11, 28 + 11);
-constexpr QPoint kButtonX(84 + 11, 28 + 11);
-constexpr QPoint kGlowPixel(40 + 1, 6 + 11);
-
-QColor glowOnScreen(const QRect& frame)
-{
-    return screenshot(QRect(frame.topLeft() + kGlowPixel, QSize(1, 1))).pixelColor(0, 0);
-}
-
 bool isRed(const QColor& c)
 {
     return c.red() > c.blue() + 40 && c.red() > c.green() + 40;
-}
-
-int countWindows(const QString& nameRegex)
-{
-    const Result r = run("xdotool", { "search", "--onlyvisible", "--name", nameRegex });
-    return QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts).size();
 }
 
 // Ctrl+Alt+letter held until a confirmation shows (or `ms` pass); true if one showed.

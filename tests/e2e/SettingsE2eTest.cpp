@@ -11,26 +11,6 @@ using namespace e2e;
 namespace
 {
 
-constexpr QPoint kButtonX(84 + 11, 28 + 11);
-// A pixel of the copy button's inner glow, one in from its left edge.
-constexpr QPoint kGlowPixel(40 + 1, 6 + 11);
-
-const QByteArray kTenLines = "[botan]\r\ncolor=-16776961\r\n[sKyMoj]\r\ncopi=C\r\nsave=V\r\n"
-                             "zoom=W\r\nmini=S\r\nclos=X\r\n[kii]\r\nfontcolor=-10496\r\n";
-
-QColor glowOnScreen(const Ombrix& ombrix)
-{
-    const QRect frame = ombrix.geometry();
-    QColor seen;
-    // Wait until the frame has been painted (the pixel is no longer the desktop's).
-    waitFor([&] {
-        seen = screenshot(QRect(frame.topLeft() + kGlowPixel, QSize(1, 1))).pixelColor(0, 0);
-        return (seen.rgb() & 0xFFFFFF) !=
-               testdesk::patternRgb(frame.x() + kGlowPixel.x(), frame.y() + kGlowPixel.y());
-    });
-    return seen;
-}
-
 void clickClose(const Ombrix& ombrix)
 {
     const QRect frame = ombrix.geometry();
@@ -62,14 +42,14 @@ void SettingsE2eTest::noFileMeansDefaultsAndCloseWritesTheTenLines()
 {
     Ombrix ombrix;
     QVERIFY(ombrix.start());
-    const QColor glow = glowOnScreen(ombrix);
+    const QColor glow = glowOnScreen(ombrix.geometry());
     QVERIFY2(glow.blue() > glow.red() + 40 && glow.blue() > glow.green() + 40,
              qPrintable("the glow is not blue: " + glow.name()));
     QVERIFY(!ombrix.iniBytes());
 
     clickClose(ombrix);
     QVERIFY2(ombrix.waitFinished(), "the program did not end");
-    QCOMPARE(ombrix.iniBytes().value_or("<none>"), kTenLines);
+    QCOMPARE(ombrix.iniBytes().value_or("<none>"), kDefaultIni);
 }
 
 void SettingsE2eTest::colourOnlyFileGivesRedAndIsCompleted()
@@ -78,7 +58,7 @@ void SettingsE2eTest::colourOnlyFileGivesRedAndIsCompleted()
     StartOptions options;
     options.ini = "[botan]\ncolor=$FFFF0000\n";
     QVERIFY(ombrix.start(options));
-    const QColor glow = glowOnScreen(ombrix);
+    const QColor glow = glowOnScreen(ombrix.geometry());
     QVERIFY2(glow.red() > glow.blue() + 40 && glow.red() > glow.green() + 40,
              qPrintable("the glow is not red: " + glow.name()));
 
@@ -126,7 +106,7 @@ void SettingsE2eTest::closeThatCannotWriteIsRefused()
         options.folderReadOnly = true;
     }
     QVERIFY(ombrix.start(options));
-    const QColor glow = glowOnScreen(ombrix);
+    const QColor glow = glowOnScreen(ombrix.geometry());
     QVERIFY2(withFile ? glow.red() > glow.blue() + 40 : glow.blue() > glow.red() + 40,
              qPrintable("the settings were not read: " + glow.name()));
 

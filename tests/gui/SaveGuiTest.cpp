@@ -166,8 +166,25 @@ void SaveGuiTest::failedSavesLeaveNothingBehind()
     const QStringList left = QDir(dir.path()).entryList({ "keep*" }, QDir::Files | QDir::Hidden);
     QCOMPARE(left, QStringList("keep.png"));
 
-    // And an error inside the whole save leaves the shortcuts alive.
+    // A whole save that fails (a name no encoder takes) still ends the operation: the busy
+    // flag is down, so the shortcuts work again, and the frame is on the screen.
+    QFileDialog* d = f->SaveDialog1;
+    d->setDirectory(dir.path());
+    QTimer::singleShot(50, d, [d] {
+        auto* name = d->findChild<QLineEdit*>("fileNameEdit");
+        name->setText("refused.txt");
+        QTest::keyClick(name, Qt::Key_Return);
+    });
+    bool failed = false;
+    try {
+        f->failseibu(f);
+    } catch (const OmbrixError&) {
+        failed = true;
+    }
+    QVERIFY(failed);
     QVERIFY(!syoriChu);
+    QVERIFY(f->isVisible());
+    QVERIFY(!QFile::exists(dir.filePath("refused.txt")));
 }
 
 void SaveGuiTest::pngTypeWithoutExtensionWritesPng()
