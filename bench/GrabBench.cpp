@@ -44,7 +44,7 @@ int main(int argc, char** argv)
     QTest::qWait(200);
 
     const int runs = 30;
-    std::vector<double> grab, read, hide, settle, readIn, show;
+    std::vector<double> grab, read, prepare, hide, settle, readIn, show;
     for (int i = 0; i < runs; ++i) {
         QElapsedTimer t;
         t.start();
@@ -52,7 +52,8 @@ int main(int argc, char** argv)
         form.gazoCopy(&form);
         grab.push_back(t.nsecsElapsed() / 1e6);
         const GrabProfile& g = form.lastGrab;
-        hide.push_back((g.hidden - g.start) / 1e6);
+        prepare.push_back((g.prepared - g.start) / 1e6);
+        hide.push_back((g.hidden - g.prepared) / 1e6);
         settle.push_back((g.settled - g.hidden) / 1e6);
         readIn.push_back((g.read - g.settled) / 1e6);
         show.push_back((g.shown - g.read) / 1e6);
@@ -101,6 +102,7 @@ int main(int argc, char** argv)
     }
     report("fresh buffer, no pause", freshNoPause);
     report("reused buffer after a 20 ms pause", reusedAfterPause);
+    report("  prepare", prepare);
     report("  hide", hide);
     report("  settle", settle);
     report("  read", readIn);

@@ -162,13 +162,14 @@ void copyFigures(TForm1* frame, const QRect& geometry, const char* label, int ru
 {
     frame->setGeometry(geometry);
     QTest::qWait(300);
-    std::vector<double> total, hide, settle, read, show, clip, paste, hands;
+    std::vector<double> total, prepare, hide, settle, read, show, clip, paste, hands;
     AutoConfirm confirm;
     for (int i = 0; i < runs; ++i) {
         frame->clipCopi(frame);
         const GrabProfile& g = frame->lastGrab;
         total.push_back(ms(g.clipboard - g.start));
-        hide.push_back(ms(g.hidden - g.start));
+        prepare.push_back(ms(g.prepared - g.start));
+        hide.push_back(ms(g.hidden - g.prepared));
         settle.push_back(ms(g.settled - g.hidden));
         read.push_back(ms(g.read - g.settled));
         show.push_back(ms(g.shown - g.read));
@@ -181,6 +182,7 @@ void copyFigures(TForm1* frame, const QRect& geometry, const char* label, int ru
     }
     const std::string l(label);
     add("copy " + l + ": total (click to clipboard)", total);
+    add("copy " + l + ":   prepare (display, buffers)", prepare);
     add("copy " + l + ":   hide", hide);
     add("copy " + l + ":   settle", settle);
     add("copy " + l + ":   read", read);

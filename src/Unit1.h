@@ -30,7 +30,7 @@ qint64 profileClock();
 
 // When each step of the last grab ended (profileClock), for the benchmarks.
 struct GrabProfile {
-    qint64 start = 0, hidden = 0, settled = 0, read = 0, shown = 0, clipboard = 0;
+    qint64 start = 0, prepared = 0, hidden = 0, settled = 0, read = 0, shown = 0, clipboard = 0;
 };
 
 class TForm1 : public QWidget

@@ -13,6 +13,8 @@
 
 #include <chrono>
 #include <cstring>
+#include <memory>
+#include <mutex>
 
 namespace
 {
@@ -40,6 +42,44 @@ private:
     bool armed_ = true;
 };
 
+// The pixel store of a finished grab, kept for the next one. A display-sized buffer costs a
+// millisecond or more to allocate fresh on every copy (the system clears every page of it);
+// one that is already in memory costs nothing. Pictures are released on whichever thread
+// drops the last reference (the clipboard's encoder may), hence the lock.
+class SpareBuffer
+{
+public:
+    // Returns the spare store if it holds exactly this many pixels.
+    std::unique_ptr<std::vector<uint32_t>> take(size_t pixels)
+    {
+        std::lock_guard lock(mutex_);
+        if (spare_ && spare_->size() == pixels) {
+            return std::move(spare_);
+        }
+        return nullptr;
+    }
+
+    // Keeps the larger of the released store and the one kept already.
+    void give(std::vector<uint32_t>* released)
+    {
+        std::unique_ptr<std::vector<uint32_t>> owned(released);
+        std::lock_guard lock(mutex_);
+        if (!spare_ || spare_->size() < owned->size()) {
+            spare_.swap(owned);
+        }
+    }
+
+private:
+    std::mutex mutex_;
+    std::unique_ptr<std::vector<uint32_t>> spare_;
+};
+
+SpareBuffer& spareBuffer()
+{
+    static SpareBuffer* spare = new SpareBuffer; // outlives every picture, even at exit
+    return *spare;
+}
+
 } // namespace
 
 QImage adoptPixels(ombrix::Pixels& pixels)
@@ -57,7 +97,7 @@ QImage adoptPixels(ombrix::Pixels& pixels)
       h,
       w * 4,
       QImage::Format_RGB32,
-      [](void* p) { delete static_cast<std::vector<uint32_t>*>(p); },
+      [](void* p) { spareBuffer().give(static_cast<std::vector<uint32_t>*>(p)); },
       owned);
 }
 
@@ -77,6 +117,8 @@ void TForm1::btnCopiClick(QObject*)
 void TForm1::gamenGetModo(QObject*)
 {
     syoriChu = true;
+    lastGrab = {};
+    lastGrab.start = profileClock();
 
     std::vector<QRectF> displays;
     for (QScreen* s : QGuiApplication::screens()) {
@@ -93,8 +135,7 @@ void TForm1::gamenGetModo(QObject*)
     bmpSyokika(haba, taka);
 
     GrabRecovery recovery(this);
-    lastGrab = {};
-    lastGrab.start = profileClock();
+    lastGrab.prepared = profileClock();
     // Our own hint window would otherwise be in the picture.
     QToolTip::hideText();
     setVisible(false);
@@ -146,7 +187,16 @@ void TForm1::bmpSyokika(int haba, int taka)
 {
     gamenBmp = std::make_unique<ombrix::Pixels>();
     tensoBmp = std::make_unique<QImage>();
-    gamenBmp->resize(std::max(haba, 0), std::max(taka, 0));
+    haba = std::max(haba, 0);
+    taka = std::max(taka, 0);
+    // The desktop read writes every pixel, so a kept store needs no clearing.
+    if (auto kept = spareBuffer().take(static_cast<size_t>(haba) * static_cast<size_t>(taka))) {
+        gamenBmp->width = haba;
+        gamenBmp->height = taka;
+        gamenBmp->argb = std::move(*kept);
+    } else {
+        gamenBmp->resize(haba, taka);
+    }
 }
 
 void TForm1::endSyori(QObject*)

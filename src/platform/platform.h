@@ -65,7 +65,8 @@ public:
     virtual ~Platform() = default;
 
     // Copies the desktop block whose top-left corner is (x, y) in desktop coordinates into `into`,
-    // which the caller has sized. Pixels outside every display come out black.
+    // which the caller has sized. Every pixel of `into` is written (the caller may pass a store
+    // with stale content); pixels outside every display come out black.
     virtual void copyDesktop(int x, int y, Pixels& into) = 0;
 
     // Returns once the given top-level window (and any frame the window manager put around it)

@@ -19,6 +19,10 @@
 #include <stdexcept>
 #include <thread>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace ombrix
 {
 
@@ -44,6 +48,36 @@ struct Box {
     int x0, y0, x1, y1; // half-open
     bool empty() const { return x1 <= x0 || y1 <= y0; }
 };
+
+// Copies n pixels of a 32-bit TrueColor row with the alpha byte set. The destination is a fresh
+// buffer that nobody reads soon, so on x86 it is written past the cache: a full-screen grab
+// then moves a third less memory than with plain stores.
+void copyOpaque(const uint32_t* in, uint32_t* out, size_t n)
+{
+    size_t i = 0;
+#if defined(__SSE2__)
+    while (i < n && (reinterpret_cast<uintptr_t>(out + i) & 15) != 0) {
+        out[i] = in[i] | 0xFF000000u;
+        ++i;
+    }
+    const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    for (; i + 16 <= n; i += 16) {
+        const auto* src = reinterpret_cast<const __m128i*>(in + i);
+        auto* dst = reinterpret_cast<__m128i*>(out + i);
+        const __m128i a = _mm_loadu_si128(src);
+        const __m128i b = _mm_loadu_si128(src + 1);
+        const __m128i c = _mm_loadu_si128(src + 2);
+        const __m128i d = _mm_loadu_si128(src + 3);
+        _mm_stream_si128(dst, _mm_or_si128(a, alpha));
+        _mm_stream_si128(dst + 1, _mm_or_si128(b, alpha));
+        _mm_stream_si128(dst + 2, _mm_or_si128(c, alpha));
+        _mm_stream_si128(dst + 3, _mm_or_si128(d, alpha));
+    }
+#endif
+    for (; i < n; ++i) {
+        out[i] = in[i] | 0xFF000000u;
+    }
+}
 
 Box intersect(const Box& a, const Box& b)
 {
@@ -107,15 +141,16 @@ public:
             if (fast) {
                 const auto* in =
                   reinterpret_cast<const uint32_t*>(image->data + row * image->bytes_per_line);
-                for (int col = 0; col < w; ++col) {
-                    out[col] = in[col] | 0xFF000000u;
-                }
+                copyOpaque(in, out, static_cast<size_t>(w));
             } else {
                 for (int col = 0; col < w; ++col) {
                     out[col] = toArgb(image, XGetPixel(image, col, row));
                 }
             }
         }
+#if defined(__SSE2__)
+        _mm_sfence(); // the streamed rows are complete before anyone else reads them
+#endif
         if (image != shmImage_) {
             XDestroyImage(image);
         }
@@ -129,7 +164,8 @@ public:
     {
         Display* d = display();
         const Window window = static_cast<Window>(windowId);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+        hideStarted_ = std::chrono::steady_clock::now();
+        const auto deadline = hideStarted_ + std::chrono::milliseconds(500);
         XSync(d, False);
         while (std::chrono::steady_clock::now() < deadline) {
             if (offScreen(d, window)) {
@@ -144,8 +180,11 @@ public:
 
     void settleDesktop() override
     {
-        // What lay beneath needs a moment to repaint itself (or the compositor to redraw it).
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // What lay beneath needs a moment to repaint itself (or the compositor to redraw it):
+        // 20 ms from the moment the window went, which is when the server starts uncovering it.
+        // Confirming the unmap took part of that time already, since the server answers only
+        // after it has painted what the window uncovered.
+        std::this_thread::sleep_until(hideStarted_ + std::chrono::milliseconds(20));
     }
 
     bool keyDown(int virtualKey) override
@@ -509,6 +548,7 @@ private:
     bool useShm_ = true;
     XImage* shmImage_ = nullptr;
     XShmSegmentInfo shmInfo_{};
+    std::chrono::steady_clock::time_point hideStarted_{};
     bool shmAttached_ = false;
     size_t shmCapacity_ = 0;
 };

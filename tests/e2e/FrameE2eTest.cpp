@@ -47,6 +47,7 @@ private slots:
     void startsAtThePlacementRule();
     void copiesExactlyTheFramedPixels_data();
     void copiesExactlyTheFramedPixels();
+    void noPixelOfAnEarlierCopyReachesALaterOne();
     void copyShowsOtherWindowsButNeverTheFrame();
     void clicksPassThroughTheFrameButNotItsButtons();
     void minimisesAndCloses();
@@ -165,6 +166,33 @@ void FrameE2eTest::copiesExactlyTheFramedPixels()
     // The picture replaced the text, and the frame is back where it was.
     QVERIFY(!clipboardTargets().contains("UTF8_STRING"));
     QCOMPARE(ombrix.geometry(), frame);
+}
+
+void FrameE2eTest::noPixelOfAnEarlierCopyReachesALaterOne()
+{
+    // One program, copies in turn: on the screen, then hanging off each side of it. Whatever
+    // the grab's memory held from the copy before, the parts off the screen come out black.
+    Ombrix ombrix;
+    QVERIFY(ombrix.start());
+    const QRect screen = screenRect();
+    const QPoint places[] = { { 500, 400 },
+                              { -30, -12 }, // "C" still on the screen
+                              { 600, 500 },
+                              { screen.width() - 200, screen.height() - 100 },
+                              { -40, screen.height() - 120 } };
+    for (const QPoint& place : places) {
+        QVERIFY2(ombrix.moveTo(place.x(), place.y()),
+                 qPrintable(QString("move to %1,%2").arg(place.x()).arg(place.y())));
+        const QRect frame = ombrix.geometry();
+        const auto picture = copyByButton(frame);
+        QVERIFY2(picture, qPrintable(QString("no copy at %1,%2").arg(place.x()).arg(place.y())));
+        const QString diff =
+          comparePicture(*picture, frame.x() + 2, frame.y() + 3, [&](int x, int y) {
+              return screen.contains(x, y) ? testdesk::patternRgb(x, y) : 0u;
+          });
+        QVERIFY2(diff.isEmpty(),
+                 qPrintable(QString("at %1,%2: %3").arg(place.x()).arg(place.y()).arg(diff)));
+    }
 }
 
 void FrameE2eTest::copyShowsOtherWindowsButNeverTheFrame()
