@@ -237,10 +237,16 @@ public:
         XFlush(d);
     }
 
-    ShowCommand startShowCommand() override { return ShowCommand::Normal; }
+    ShowCommand startShowCommand() override
+    {
+        return ShowCommand::Normal;
+    }
 
     // X11 clipboards are served by their owner on request: the toolkit does that.
-    bool setClipboardPicture(int, int, const uint32_t*, int) override { return false; }
+    bool setClipboardPicture(int, int, const uint32_t*, int) override
+    {
+        return false;
+    }
 
     std::unique_ptr<IniFile> openIniFile(const std::string& path) override
     {
