@@ -19,7 +19,12 @@ class QTimer;
 // Clears syoriChu when a grab-and-output operation ends, normally or by an error, so that the
 // shortcuts are never left dead.
 struct ClearsBusyFlag {
-    ~ClearsBusyFlag() { syoriChu = false; }
+    ~ClearsBusyFlag()
+    {
+        syoriChu = false;
+        // The operation is over: memory kept for its reads is no longer needed.
+        ombrix::platform().releaseSpareMemory();
+    }
 };
 
 // An image over a grab's own pixels, which it then owns: no copy of a whole display.

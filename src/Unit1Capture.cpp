@@ -14,7 +14,6 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
-#include <mutex>
 
 namespace
 {
@@ -42,50 +41,24 @@ private:
     bool armed_ = true;
 };
 
-// The pixel store of a finished grab, kept for the next one. A display-sized buffer costs a
-// millisecond or more to allocate fresh on every copy (the system clears every page of it);
-// one that is already in memory costs nothing. Pictures are released on whichever thread
-// drops the last reference (the clipboard's encoder may), hence the lock.
-class SpareBuffer
-{
-public:
-    // Returns the spare store if it holds exactly this many pixels.
-    std::unique_ptr<std::vector<uint32_t>> take(size_t pixels)
-    {
-        std::lock_guard lock(mutex_);
-        if (spare_ && spare_->size() == pixels) {
-            return std::move(spare_);
-        }
-        return nullptr;
-    }
-
-    // Keeps the larger of the released store and the one kept already.
-    void give(std::vector<uint32_t>* released)
-    {
-        std::unique_ptr<std::vector<uint32_t>> owned(released);
-        std::lock_guard lock(mutex_);
-        if (!spare_ || spare_->size() < owned->size()) {
-            spare_.swap(owned);
-        }
-    }
-
-private:
-    std::mutex mutex_;
-    std::unique_ptr<std::vector<uint32_t>> spare_;
-};
-
-SpareBuffer& spareBuffer()
-{
-    static SpareBuffer* spare = new SpareBuffer; // outlives every picture, even at exit
-    return *spare;
-}
-
 } // namespace
 
 QImage adoptPixels(ombrix::Pixels& pixels)
 {
-    auto* owned = new std::vector<uint32_t>(std::move(pixels.argb));
     const int w = pixels.width, h = pixels.height;
+    if (pixels.lent) {
+        auto* lent = new std::shared_ptr<uint32_t>(std::move(pixels.lent));
+        pixels = ombrix::Pixels{};
+        return QImage(
+          reinterpret_cast<uchar*>(lent->get()),
+          w,
+          h,
+          w * 4,
+          QImage::Format_RGB32,
+          [](void* p) { delete static_cast<std::shared_ptr<uint32_t>*>(p); },
+          lent);
+    }
+    auto* owned = new std::vector<uint32_t>(std::move(pixels.argb));
     pixels = ombrix::Pixels{};
     if (owned->empty()) {
         delete owned;
@@ -97,7 +70,7 @@ QImage adoptPixels(ombrix::Pixels& pixels)
       h,
       w * 4,
       QImage::Format_RGB32,
-      [](void* p) { spareBuffer().give(static_cast<std::vector<uint32_t>*>(p)); },
+      [](void* p) { delete static_cast<std::vector<uint32_t>*>(p); },
       owned);
 }
 
@@ -189,11 +162,10 @@ void TForm1::bmpSyokika(int haba, int taka)
     tensoBmp = std::make_unique<QImage>();
     haba = std::max(haba, 0);
     taka = std::max(taka, 0);
-    // The desktop read writes every pixel, so a kept store needs no clearing.
-    if (auto kept = spareBuffer().take(static_cast<size_t>(haba) * static_cast<size_t>(taka))) {
+    if (ombrix::platform().lendsPixels(haba, taka)) {
+        // The read brings its own store: no memory to clear here, and no copy there.
         gamenBmp->width = haba;
         gamenBmp->height = taka;
-        gamenBmp->argb = std::move(*kept);
     } else {
         gamenBmp->resize(haba, taka);
     }

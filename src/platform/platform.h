@@ -15,12 +15,19 @@ namespace ombrix
 struct Pixels {
     int width = 0;
     int height = 0;
+    // The pixels are here, or in memory that the platform lent (see Platform::lendsPixels);
+    // dropping the last reference to `lent` gives that memory back.
     std::vector<uint32_t> argb;
+    std::shared_ptr<uint32_t> lent;
+
+    uint32_t* bits() { return lent ? lent.get() : argb.data(); }
+    const uint32_t* bits() const { return lent ? lent.get() : argb.data(); }
 
     void resize(int w, int h)
     {
         width = w;
         height = h;
+        lent.reset();
         argb.assign(static_cast<size_t>(w) * static_cast<size_t>(h), 0xFF000000u);
     }
 };
@@ -66,8 +73,18 @@ public:
 
     // Copies the desktop block whose top-left corner is (x, y) in desktop coordinates into `into`,
     // which the caller has sized. Every pixel of `into` is written (the caller may pass a store
-    // with stale content); pixels outside every display come out black.
+    // with stale content); pixels outside every display come out black. When the caller set
+    // only the size (no store), the platform reads into memory of its own and lends it, or
+    // makes the store itself.
     virtual void copyDesktop(int x, int y, Pixels& into) = 0;
+
+    // Whether a block of this size is best read into memory that the platform lends (memory
+    // it shares with the display server, which saves a copy of every pixel), so that the
+    // caller should set only the block's size.
+    virtual bool lendsPixels(int /*width*/, int /*height*/) { return false; }
+
+    // Gives back memory that was lent for reads and has come back, once no read is under way.
+    virtual void releaseSpareMemory() {}
 
     // Returns once the given top-level window (and any frame the window manager put around it)
     // is really off the screen.

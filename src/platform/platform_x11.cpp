@@ -16,6 +16,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -79,6 +81,66 @@ void copyOpaque(const uint32_t* in, uint32_t* out, size_t n)
     }
 }
 
+// The same, for a row moved to a place no earlier in memory, possibly overlapping where it was:
+// from its end backwards, every block read before it is written.
+void moveOpaqueUp(const uint32_t* in, uint32_t* out, size_t n)
+{
+    size_t i = n;
+#if defined(__SSE2__)
+    const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    while (i >= 16) {
+        i -= 16;
+        const auto* src = reinterpret_cast<const __m128i*>(in + i);
+        auto* dst = reinterpret_cast<__m128i*>(out + i);
+        const __m128i a = _mm_loadu_si128(src);
+        const __m128i b = _mm_loadu_si128(src + 1);
+        const __m128i c = _mm_loadu_si128(src + 2);
+        const __m128i d = _mm_loadu_si128(src + 3);
+        _mm_storeu_si128(dst + 3, _mm_or_si128(d, alpha));
+        _mm_storeu_si128(dst + 2, _mm_or_si128(c, alpha));
+        _mm_storeu_si128(dst + 1, _mm_or_si128(b, alpha));
+        _mm_storeu_si128(dst, _mm_or_si128(a, alpha));
+    }
+#endif
+    while (i > 0) {
+        --i;
+        out[i] = in[i] | 0xFF000000u;
+    }
+}
+
+// Display-sized reads go straight into memory shared with the server, and the picture keeps
+// that memory: no copy of the pixels, and no fresh memory to clear for every grab. A segment
+// comes back when the last picture holding it goes, on whichever thread that happens.
+class SegmentPool
+{
+public:
+    struct Segment {
+        XShmSegmentInfo info{};
+        size_t bytes = 0;
+        bool lent = false;
+    };
+
+    ~SegmentPool()
+    {
+        for (const auto& segment : segments) {
+            shmdt(segment->info.shmaddr);
+        }
+    }
+
+    void giveBack(const void* address)
+    {
+        std::lock_guard lock(mutex);
+        for (const auto& segment : segments) {
+            if (segment->info.shmaddr == address) {
+                segment->lent = false;
+            }
+        }
+    }
+
+    std::mutex mutex;
+    std::vector<std::unique_ptr<Segment>> segments;
+};
+
 Box intersect(const Box& a, const Box& b)
 {
     return {
@@ -95,6 +157,12 @@ public:
     {
         releaseShm();
         if (display_) {
+            std::lock_guard lock(pool_->mutex);
+            for (const auto& segment : pool_->segments) {
+                XShmDetach(display_, &segment->info);
+            }
+        }
+        if (display_) {
             XCloseDisplay(display_);
             g_display = nullptr;
         }
@@ -109,13 +177,25 @@ public:
             0, 0, DisplayWidth(d, DefaultScreen(d)), DisplayHeight(d, DefaultScreen(d))
         };
         const Box area = intersect(request, rootBox);
+        const size_t count = static_cast<size_t>(into.width) * static_cast<size_t>(into.height);
+        if (!into.lent && into.argb.size() != count) {
+            if (!area.empty() && readLent(d, root, area, x, y, into)) {
+                blackOutsideMonitors(d, root, x, y, into);
+                if (keyWatch_) {
+                    updateKeys(d);
+                }
+                return;
+            }
+            into.argb.resize(count);
+        }
+        uint32_t* const bits = into.bits();
         if (area.empty()) {
-            std::fill(into.argb.begin(), into.argb.end(), 0xFF000000u);
+            std::fill(bits, bits + count, 0xFF000000u);
             return;
         }
         // Off the screen is black: the rows above and below the area, and each row's ends.
         for (int row = 0; row < into.height; ++row) {
-            uint32_t* line = into.argb.data() + static_cast<size_t>(row) * into.width;
+            uint32_t* line = bits + static_cast<size_t>(row) * into.width;
             const int py = y + row;
             if (py < area.y0 || py >= area.y1) {
                 std::fill(line, line + into.width, 0xFF000000u);
@@ -137,7 +217,7 @@ public:
                           image->green_mask == 0xFF00 && image->blue_mask == 0xFF &&
                           image->byte_order == LSBFirst;
         for (int row = 0; row < h; ++row) {
-            uint32_t* out = into.argb.data() + static_cast<size_t>(dy + row) * into.width + dx;
+            uint32_t* out = bits + static_cast<size_t>(dy + row) * into.width + dx;
             if (fast) {
                 const auto* in =
                   reinterpret_cast<const uint32_t*>(image->data + row * image->bytes_per_line);
@@ -184,6 +264,12 @@ public:
         // 20 ms from the moment the window went, which is when the server starts uncovering it.
         // Confirming the unmap took part of that time already, since the server answers only
         // after it has painted what the window uncovered.
+        // The memory for the read is made ready meanwhile: a new segment's pages are touched here,
+        // so that neither the server's copy nor ours waits for the system to supply them.
+        if (lendBytes_ && !prepared_ && display_ && useShm_ && XShmQueryExtension(display_)) {
+            prepared_ = takeSegment(display_, lendBytes_);
+        }
+        lendBytes_ = 0;
         std::this_thread::sleep_until(hideStarted_ + std::chrono::milliseconds(20));
     }
 
@@ -378,6 +464,178 @@ private:
         return attributes.map_state != IsViewable;
     }
 
+    bool lendsPixels(int width, int height) override
+    {
+        // Small blocks (the corner zoom's) are read through the one scratch segment.
+        constexpr size_t kLendFrom = 1 << 20;
+        const size_t bytes =
+          static_cast<size_t>(std::max(width, 0)) * static_cast<size_t>(std::max(height, 0)) * 4;
+        if (!useShm_ || bytes < kLendFrom) {
+            return false;
+        }
+        lendBytes_ = bytes; // made ready while the screen settles
+        return true;
+    }
+
+    void releaseSpareMemory() override
+    {
+        std::vector<std::unique_ptr<SegmentPool::Segment>> spare;
+        {
+            std::lock_guard lock(pool_->mutex);
+            auto& segments = pool_->segments;
+            for (auto it = segments.begin(); it != segments.end();) {
+                if ((*it)->lent) {
+                    ++it;
+                } else {
+                    spare.push_back(std::move(*it));
+                    it = segments.erase(it);
+                }
+            }
+        }
+        for (const auto& segment : spare) {
+            if (display_) {
+                XShmDetach(display_, &segment->info);
+            }
+            shmdt(segment->info.shmaddr);
+        }
+        if (display_ && !spare.empty()) {
+            XFlush(display_);
+        }
+    }
+
+    // Reads the area into a segment of the pool, moves its rows to their places in the block
+    // and paints the rest black, and lends the segment to `into`. False when that way is
+    // closed; nothing is lent then.
+    bool readLent(Display* d, Window root, const Box& area, int x, int y, Pixels& into)
+    {
+        if (!useShm_ || !XShmQueryExtension(d)) {
+            return false;
+        }
+        const size_t count = static_cast<size_t>(into.width) * static_cast<size_t>(into.height);
+        SegmentPool::Segment* segment = prepared_;
+        prepared_ = nullptr;
+        if (segment && segment->bytes != count * 4) {
+            pool_->giveBack(segment->info.shmaddr);
+            segment = nullptr;
+        }
+        if (!segment) {
+            segment = takeSegment(d, count * 4);
+        }
+        if (!segment) {
+            return false;
+        }
+        const int w = area.x1 - area.x0;
+        const int h = area.y1 - area.y0;
+        const int screen = DefaultScreen(d);
+        XImage* image = XShmCreateImage(d,
+                                        DefaultVisual(d, screen),
+                                        static_cast<unsigned>(DefaultDepth(d, screen)),
+                                        ZPixmap,
+                                        segment->info.shmaddr,
+                                        &segment->info,
+                                        static_cast<unsigned>(w),
+                                        static_cast<unsigned>(h));
+        bool ok = image && image->bits_per_pixel == 32 && image->red_mask == 0xFF0000 &&
+                  image->green_mask == 0xFF00 && image->blue_mask == 0xFF &&
+                  image->byte_order == LSBFirst && image->bytes_per_line == w * 4;
+        if (ok) {
+            g_lastError = 0;
+            ok = XShmGetImage(d, root, image, area.x0, area.y0, AllPlanes) && !g_lastError;
+            if (!ok) {
+                useShm_ = false; // the server refused once; do not ask again
+            }
+        }
+        if (image) {
+            image->data = nullptr;
+            XDestroyImage(image);
+        }
+        if (!ok) {
+            pool_->giveBack(segment->info.shmaddr);
+            return false;
+        }
+        // The area came in packed rows at the start; spread them out from the last one up, so
+        // that no row lands on one not yet moved, then paint what lies off the screen.
+        auto* bits = reinterpret_cast<uint32_t*>(segment->info.shmaddr);
+        const int dx = area.x0 - x;
+        const int dy = area.y0 - y;
+        const auto stride = static_cast<size_t>(into.width);
+        for (int row = h - 1; row >= 0; --row) {
+            moveOpaqueUp(bits + static_cast<size_t>(row) * w,
+                         bits + static_cast<size_t>(dy + row) * stride + dx,
+                         static_cast<size_t>(w));
+        }
+        for (int row = 0; row < into.height; ++row) {
+            uint32_t* line = bits + static_cast<size_t>(row) * stride;
+            if (row < dy || row >= dy + h) {
+                std::fill(line, line + stride, 0xFF000000u);
+            } else {
+                std::fill(line, line + dx, 0xFF000000u);
+                std::fill(line + dx + w, line + stride, 0xFF000000u);
+            }
+        }
+        into.argb.clear();
+        into.lent =
+          std::shared_ptr<uint32_t>(bits, [pool = pool_](uint32_t* p) { pool->giveBack(p); });
+        return true;
+    }
+
+    // A free segment of exactly this size, or a new one. Free segments of other sizes, and
+    // any beyond the one taken, are given up: the pool holds one spare at most.
+    SegmentPool::Segment* takeSegment(Display* d, size_t bytes)
+    {
+        SegmentPool::Segment* chosen = nullptr;
+        std::vector<std::unique_ptr<SegmentPool::Segment>> surplus;
+        {
+            std::lock_guard lock(pool_->mutex);
+            auto& segments = pool_->segments;
+            for (auto it = segments.begin(); it != segments.end();) {
+                if ((*it)->lent) {
+                    ++it;
+                } else if (!chosen && (*it)->bytes == bytes) {
+                    chosen = it->get();
+                    chosen->lent = true;
+                    ++it;
+                } else {
+                    surplus.push_back(std::move(*it));
+                    it = segments.erase(it);
+                }
+            }
+        }
+        for (const auto& segment : surplus) {
+            XShmDetach(d, &segment->info);
+            shmdt(segment->info.shmaddr);
+        }
+        if (chosen) {
+            return chosen;
+        }
+        auto segment = std::make_unique<SegmentPool::Segment>();
+        segment->bytes = bytes;
+        segment->info.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+        if (segment->info.shmid < 0) {
+            return nullptr;
+        }
+        void* address = shmat(segment->info.shmid, nullptr, 0);
+        // Marked for removal now, so that the segment goes away with the process whatever happens.
+        shmctl(segment->info.shmid, IPC_RMID, nullptr);
+        if (address == reinterpret_cast<void*>(-1)) {
+            return nullptr;
+        }
+        segment->info.shmaddr = static_cast<char*>(address);
+        segment->info.readOnly = False;
+        std::memset(address, 0, bytes);
+        g_lastError = 0;
+        const bool attached = XShmAttach(d, &segment->info);
+        XSync(d, False);
+        if (!attached || g_lastError) {
+            shmdt(address);
+            return nullptr;
+        }
+        segment->lent = true;
+        std::lock_guard lock(pool_->mutex);
+        pool_->segments.push_back(std::move(segment));
+        return pool_->segments.back().get();
+    }
+
     XImage* readRoot(Display* d, Window root, int x, int y, int w, int h)
     {
         if (useShm_ && ensureShm(d, w, h)) {
@@ -531,7 +789,7 @@ private:
                 }
             }
             std::sort(spans.begin(), spans.end());
-            uint32_t* line = into.argb.data() + static_cast<size_t>(row) * into.width;
+            uint32_t* line = into.bits() + static_cast<size_t>(row) * into.width;
             int covered = request.x0;
             for (const auto& [from, to] : spans) {
                 if (from > covered) {
@@ -554,6 +812,9 @@ private:
     bool useShm_ = true;
     XImage* shmImage_ = nullptr;
     XShmSegmentInfo shmInfo_{};
+    std::shared_ptr<SegmentPool> pool_ = std::make_shared<SegmentPool>();
+    size_t lendBytes_ = 0;                     // the size of the read to come
+    SegmentPool::Segment* prepared_ = nullptr; // lent to that read already
     std::chrono::steady_clock::time_point hideStarted_{};
     bool shmAttached_ = false;
     size_t shmCapacity_ = 0;

@@ -102,6 +102,7 @@ public:
     QString iniPath() const { return dir_.filePath("Ombrix.ini"); }
     std::optional<QByteArray> iniBytes() const;
     bool running() const { return process_.state() != QProcess::NotRunning; }
+    qint64 pid() const { return process_.processId(); }
     QString windowId() const { return windowId_; }
     QRect geometry() const;
     bool moveTo(int x, int y);
