@@ -11,12 +11,20 @@
 // the end of its section, a missing section at the end of the file; every other line keeps its
 // bytes. A new file is UTF-8 without a byte-order mark with CRLF line ends; an existing file
 // keeps its byte-order mark (UTF-8, UTF-16LE or UTF-16BE) and its kind of line end. The file is
-// replaced whole and at once (a temporary file beside it, flushed, then renamed), so that a
-// crash never leaves it half written.
+// replaced whole and at once (a temporary file "<name>.tmp<process id>" beside it, flushed, then
+// renamed), so that a crash never leaves it half written; a successful write removes the
+// temporary files of processes that no longer run.
+//
+// A file of any size costs little: the file is read front to back, only as far as the sections
+// asked for, through a buffer of fixed size. Only the lines of those sections are held in
+// memory; the rest stays on disk and is copied byte for byte when the file is written.
 
 #include <cstdint>
+#include <cstdio>
+#include <fstream>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 namespace ombrix
@@ -27,9 +35,14 @@ class ProfileFile
 public:
     // The longest value a read returns, in UTF-16 units (a 2048-unit buffer less its null).
     static constexpr size_t kMaxValueUnits = 2047;
+    // How many bytes of the file a read holds at a time.
+    static constexpr size_t kReadBuffer = 256 * 1024;
 
-    // Names the file; touches nothing on disk.
-    explicit ProfileFile(std::string path);
+    // Names the file; touches nothing on disk. `readBuffer` is for tests that want the file
+    // read in small pieces.
+    explicit ProfileFile(std::string path, size_t readBuffer = kReadBuffer);
+    ProfileFile(const ProfileFile&) = delete;
+    ProfileFile& operator=(const ProfileFile&) = delete;
 
     // The value, or `fallback` when the file, the section or the key is missing.
     std::u16string readString(std::u16string_view section,
@@ -48,9 +61,6 @@ public:
     // The system's reason for the last failure, in words.
     const std::string& errorText() const { return error_; }
 
-    // The file's bytes as they would be written now (for tests).
-    std::string serialized() const;
-
 private:
     enum class Encoding {
         Utf8,
@@ -59,13 +69,23 @@ private:
         Utf16BE,
     };
 
+    // A line held in memory: read from a section asked for, changed, or added.
     struct Line {
         std::u16string text; // decoded, without the line end
         std::string raw;     // the bytes as in the file, line end included
         size_t endBytes = 0; // how many of them are the line end (0 on a last line without)
     };
+    // Whole lines of the file on disk that nobody asked for, written out as they are. A run
+    // that follows held lines starts with a section header.
+    struct Run {
+        uint64_t offset = 0;
+        uint64_t length = 0;
+        std::string lineEnd; // given to the file's last line when lines were added after it
+    };
+    using Piece = std::variant<Run, Line>;
 
     static constexpr size_t kNone = static_cast<size_t>(-1);
+    // Indexes into pieces_, all of them held lines.
     struct Position {
         size_t section = kNone;    // header line of the first section of the name
         size_t sectionEnd = kNone; // one past its last non-blank line
@@ -73,19 +93,32 @@ private:
     };
 
     void load();
+    void unload();
+    bool openForReading();
+    bool readBytes(uint64_t offset, uint64_t length, std::string& out);
+    void readFailed();
     bool checkWritable();
-    Position find(std::u16string_view section, std::u16string_view key) const;
+    Position find(std::u16string_view section, std::u16string_view key);
+    bool findHeader(const Run& run, std::u16string_view section, uint64_t& header);
+    size_t holdSection(size_t index, uint64_t header);
+    bool lastLineHasEnd(const Run& run);
+    const std::string& newlineAscii();
     std::string encode(std::u16string_view text) const;
-    std::string newline() const;
-    Line newLine(const std::u16string& text) const;
+    std::u16string decode(std::string_view bytes) const;
+    std::string newline();
+    Line newLine(const std::u16string& text);
     void ensureLineEnd(size_t index);
     std::string rawPrefix(const Line& line, size_t textUnits) const;
+    bool copyRun(const Run& run, std::FILE* out);
     size_t unitSize() const
     {
         return encoding_ == Encoding::Utf16LE || encoding_ == Encoding::Utf16BE ? 2 : 1;
     }
+    bool bigEndian() const { return encoding_ == Encoding::Utf16BE; }
 
     std::string path_;
+    size_t readBuffer_;
+    std::ifstream in_;
     bool loaded_ = false;
     bool exists_ = false;
     bool unreadable_ = false;
@@ -93,10 +126,16 @@ private:
     bool writableChecked_ = false;
     bool writable_ = false;
     Encoding encoding_ = Encoding::Utf8;
+    bool newlineKnown_ = false;
     std::string newline_ = "\r\n"; // ASCII form of the file's first line end
+    uint64_t contentBegin_ = 0;    // after the byte-order mark
+    uint64_t contentEnd_ = 0;      // before an odd last byte of a UTF-16 file
     std::string bom_;
     std::string trailing_;
-    std::vector<Line> lines_;
+    std::vector<Piece> pieces_;
+    // Section names (letters folded) looked for already: their first section is held, or no
+    // run has one. Runs are not searched for them again.
+    std::vector<std::u16string> settled_;
     std::string error_;
 };
 

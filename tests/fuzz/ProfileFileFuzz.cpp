@@ -1,7 +1,10 @@
 // Fuzzes the profile-file reader and writer: arbitrary bytes as the file, arbitrary texts as the
 // values. It must never crash or hang; a value written reads back as written (for texts a
-// profile file can hold); and what was not written reads as before.
+// profile file can hold); and what was not written reads as before. Then reads and writes in
+// any order, through a read buffer of a few bytes, must give what the rules give on the file
+// held whole in memory (ProfileModel.h), read for read and byte for byte.
 
+#include "ProfileModel.h"
 #include "profile_file.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -9,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -21,8 +25,15 @@ namespace
 const std::string& scratchPath()
 {
     static const std::string path = [] {
-        char dir[] = "/tmp/ombrix-fuzz-XXXXXX";
-        if (!mkdtemp(dir)) {
+        // In memory where there is such a folder: every write ends in a flush to disk, which
+        // would otherwise take most of the fuzzer's time.
+        char shm[] = "/dev/shm/ombrix-fuzz-XXXXXX";
+        char tmp[] = "/tmp/ombrix-fuzz-XXXXXX";
+        const char* dir = mkdtemp(shm);
+        if (!dir) {
+            dir = mkdtemp(tmp);
+        }
+        if (!dir) {
             std::abort();
         }
         return std::string(dir) + "/Ombrix.ini";
@@ -96,6 +107,68 @@ bool sameName(const std::u16string& a, const std::u16string& b)
 struct Name {
     std::u16string section, key;
 };
+
+void writeFile(const std::string& bytes)
+{
+    std::ofstream out(scratchPath(), std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+std::string fileBytes()
+{
+    std::ifstream in(scratchPath(), std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+[[noreturn]] void differs(const char* what)
+{
+    std::fprintf(stderr, "differs from the rules on the whole file: %s\n", what);
+    std::abort();
+}
+
+// Reads and writes in an order the input picks, through a small read buffer (so that lines and
+// characters fall across its ends), each compared with the model; then the bytes written.
+void compareWithModel(FuzzedDataProvider& data,
+                      const std::string& file,
+                      const std::vector<Name>& names)
+{
+    writeFile(file);
+    model::Profile expected(file, true);
+    ProfileFile ini(scratchPath(), data.ConsumeIntegralInRange<size_t>(1, 40));
+    const size_t steps = data.ConsumeIntegralInRange<size_t>(1, 12);
+    for (size_t i = 0; i < steps && data.remaining_bytes() > 0; ++i) {
+        const Name& n = names[data.ConsumeIntegralInRange<size_t>(0, names.size() - 1)];
+        if (data.ConsumeBool()) {
+            if (ini.readString(n.section, n.key, u"\u0001absent") !=
+                expected.read(n.section, n.key, u"\u0001absent")) {
+                differs("a read");
+            }
+        } else {
+            const std::u16string value = text(data, 20);
+            if (ini.writeString(n.section, n.key, value) !=
+                expected.write(n.section, n.key, value)) {
+                differs("whether a write is taken");
+            }
+        }
+    }
+    if (!ini.flush()) {
+        differs("the flush failed");
+    }
+    const std::string written = fileBytes();
+    if (written != expected.bytes()) {
+        differs("the bytes written");
+    }
+    // The same object reads on from the file it wrote (where a value the format cannot hold,
+    // such as a lone surrogate in UTF-8, reads differently from what was written).
+    const model::Profile reread(written, true);
+    for (const Name& n : names) {
+        if (ini.readString(n.section, n.key, u"-") != reread.read(n.section, n.key, u"-")) {
+            differs("a read after the flush");
+        }
+    }
+}
 
 } // namespace
 
@@ -180,5 +253,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
             std::abort();
         }
     }
+
+    compareWithModel(data, file, names);
     return 0;
 }

@@ -1,13 +1,20 @@
-// The profile-file reader and writer against small hand-made files.
+// The profile-file reader and writer against small hand-made files, and against big ones.
 
 #include "Check.h"
+#include "HeapCount.h"
 #include "ScratchFiles.h"
 #include "profile_file.h"
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 using ombrix::ProfileFile;
@@ -35,6 +42,10 @@ std::string utf16be(const std::u16string& text)
     }
     return out;
 }
+
+// Read buffers: the program's own, and a few small enough that lines and characters fall
+// across their ends.
+const size_t kBuffers[] = { ProfileFile::kReadBuffer, 8, 9, 13 };
 
 const std::string kTenLines = "[botan]\r\ncolor=-16776961\r\n[sKyMoj]\r\ncopi=C\r\nsave=V\r\n"
                               "zoom=W\r\nmini=S\r\nclos=X\r\n[kii]\r\nfontcolor=-10496\r\n";
@@ -103,12 +114,28 @@ TEST(readsHandEditedFiles)
         { "UTF-16LE", utf16le(u"[s]\r\nk=\u30C6\r\n"), u"s", u"k", u"\u30C6" },
         { "UTF-16BE", utf16be(u"[s]\r\nk=\u30C6\r\n"), u"s", u"k", u"\u30C6" },
         { "invalid UTF-8 elsewhere", "[s]\n\xFF\xC0junk\nk=5\n", u"s", u"k", u"5" },
+        { "a second bracket belongs to the name", "[s]]\nk=1\n[s]\nk=2\n", u"s", u"k", u"2" },
+        { "the name ends at the last bracket", "[s] x]\nk=1\n", u"s] x", u"k", u"1" },
+        { "a bracket in the name asked for", "[a]b]\nk=1\n[a]\nk=2\n", u"a]b", u"k", u"1" },
+        { "a name that only starts like it", "[sa]\nk=1\n[s]\nk=2\n", u"s", u"k", u"2" },
+        { "a longer name asked for", "[s]\nk=1\n[sa]\nk=2\n", u"sa", u"k", u"2" },
+        { "a header without its name", "[]\nk=1\n", u"", u"k", u"1" },
+        { "a UTF-8 name",
+          "[\xE3\x83\x86\xF0\x9F\x98\x80]\nk=1\n",
+          u"\u30C6\U0001F600",
+          u"k",
+          u"1" },
+        { "an invalid UTF-8 name", "[\xE3\x83]\nk=1\n", u"\uFFFD\uFFFD", u"k", u"1" },
+        { "a UTF-16LE name", utf16le(u"[x]\r\n[\u30C6]\r\nk=3\r\n"), u"\u30C6", u"k", u"3" },
+        { "NUL bytes", std::string("\0[s]\0\n[s]\nk\0=1\nk=2\n", 18), u"s", u"k", u"2" },
     };
     Scratch scratch;
     for (const Row& row : rows) {
-        CASE(row.label);
-        ProfileFile ini(scratch.file(row.file).string());
-        CHECK_EQ_BYTES(ini.readString(row.section, row.key, fb), row.expected);
+        for (size_t buffer : kBuffers) {
+            CASE(std::string(row.label) + ", read " + std::to_string(buffer) + " bytes at a time");
+            ProfileFile ini(scratch.file(row.file).string(), buffer);
+            CHECK_EQ_BYTES(ini.readString(row.section, row.key, fb), row.expected);
+        }
     }
     CASE("no file");
     ProfileFile missing((scratch.dir / "none.ini").string());
@@ -201,18 +228,21 @@ TEST(writesInPlace)
     };
     Scratch scratch;
     for (const Row& row : rows) {
-        CASE(row.label);
-        const fs::path p = scratch.file(row.before);
-        ProfileFile ini(p.string());
-        for (const Write& w : row.writes) {
-            CHECK(ini.writeString(w.section, w.key, w.value));
-        }
-        CHECK(ini.flush());
-        CHECK_EQ_BYTES(readBytes(p), row.after);
-        // And what was written reads back.
-        ProfileFile again(p.string());
-        for (const Write& w : row.writes) {
-            CHECK_EQ_BYTES(again.readString(w.section, w.key, u"?"), w.value);
+        for (size_t buffer : kBuffers) {
+            CASE(std::string(row.label) + ", read " + std::to_string(buffer) + " bytes at a time");
+            const fs::path p = scratch.file(row.before);
+            ProfileFile ini(p.string(), buffer);
+            for (const Write& w : row.writes) {
+                CHECK(ini.writeString(w.section, w.key, w.value));
+            }
+            CHECK(ini.flush());
+            CHECK_EQ_BYTES(readBytes(p), row.after);
+            // And what was written reads back, from a new reader and from the one that wrote.
+            ProfileFile again(p.string(), buffer);
+            for (const Write& w : row.writes) {
+                CHECK_EQ_BYTES(again.readString(w.section, w.key, u"?"), w.value);
+                CHECK_EQ_BYTES(ini.readString(w.section, w.key, u"?"), w.value);
+            }
         }
     }
 }
@@ -311,6 +341,230 @@ TEST(keepsPermissionsAndLinks)
     CHECK_EQ_BYTES(readBytes(p), std::string("[a]\r\nx=3\r\n"));
 #endif
 }
+
+namespace
+{
+
+enum class Where {
+    Start,
+    Middle,
+    End,
+    Nowhere,
+};
+
+struct BigFile {
+    fs::path path;
+    uint64_t size = 0;
+    uint64_t valueAt = 0; // where the value of [botan] color starts, when there is one
+};
+
+// About `megabytes` MB of ordinary CRLF lines in sections of a thousand, with decoys that look
+// like [botan] at a glance, and the real [botan] section with "color=-16776961" where asked.
+BigFile bigFile(const fs::path& path, uint64_t megabytes, Where where)
+{
+    BigFile f;
+    f.path = path;
+    std::ofstream out(path, std::ios::binary);
+    const auto put = [&](const std::string& bytes) {
+        out << bytes;
+        f.size += bytes.size();
+    };
+    const auto botan = [&] {
+        put("[botan]\r\n");
+        f.valueAt = f.size + 6;
+        put("color=-16776961\r\n");
+    };
+    if (where == Where::Start) {
+        botan();
+    }
+    const uint64_t target = megabytes << 20;
+    for (uint64_t n = 0; f.size < target; ++n) {
+        if (n % 1000 == 0) {
+            if (where == Where::Middle && f.valueAt == 0 && f.size >= target / 2) {
+                botan();
+            }
+            put("[botan\r\n  [Botan]]\r\n; [botan]\r\ncolor=1\r\n\r\n");
+            put("[filler " + std::to_string(n / 1000) + "]\r\n");
+        }
+        put("line" + std::to_string(n) + " = a value long enough to make a big file quickly\r\n");
+    }
+    if (where == Where::End) {
+        botan();
+    }
+    return f;
+}
+
+// Whether `file` holds exactly the parts, in order: each a stretch of another file, or bytes.
+struct Part {
+    fs::path from;
+    uint64_t offset = 0;
+    uint64_t length = 0;
+    std::string bytes;
+};
+
+bool holdsExactly(const fs::path& file, const std::vector<Part>& parts)
+{
+    std::ifstream in(file, std::ios::binary);
+    std::vector<char> a(1 << 20), b(1 << 20);
+    for (const Part& part : parts) {
+        if (part.from.empty()) {
+            std::string got(part.bytes.size(), '\0');
+            in.read(got.data(), static_cast<std::streamsize>(got.size()));
+            if (got != part.bytes) {
+                return false;
+            }
+            continue;
+        }
+        std::ifstream other(part.from, std::ios::binary);
+        other.seekg(static_cast<std::streamoff>(part.offset));
+        for (uint64_t left = part.length; left > 0;) {
+            const auto n = static_cast<std::streamsize>(std::min<uint64_t>(left, a.size()));
+            in.read(a.data(), n);
+            other.read(b.data(), n);
+            if (in.gcount() != n || other.gcount() != n ||
+                !std::equal(a.begin(), a.begin() + n, b.begin())) {
+                return false;
+            }
+            left -= static_cast<uint64_t>(n);
+        }
+    }
+    return in.peek() == std::ifstream::traits_type::eof();
+}
+
+} // namespace
+
+TEST(bigFilesAreReadOnlyAsFarAsNeededAndKeptByteForByte)
+{
+    struct Row {
+        const char* label;
+        Where where;
+    };
+    const Row rows[] = {
+        { "[botan] at the start", Where::Start },
+        { "[botan] in the middle", Where::Middle },
+        { "[botan] at the end", Where::End },
+        { "no [botan]", Where::Nowhere },
+    };
+    Scratch scratch;
+    for (const Row& row : rows) {
+        CASE(row.label);
+        const BigFile f = bigFile(scratch.dir / "Ombrix.ini", 32, row.where);
+        const fs::path before = scratch.dir / "before.ini";
+        fs::remove(before);
+        fs::copy_file(f.path, before);
+
+        const auto started = std::chrono::steady_clock::now();
+        const size_t inUse = heap::restart();
+        {
+            ProfileFile ini(f.path.string());
+            CHECK_EQ_BYTES(ini.readString(u"botan", u"color", u"none"),
+                           std::u16string(row.where == Where::Nowhere ? u"none" : u"-16776961"));
+            CHECK_EQ_BYTES(ini.readString(u"sKyMoj", u"copi", u"C"), std::u16string(u"C"));
+            CHECK_EQ_BYTES(ini.readString(u"filler 7", u"line7005", u"?"),
+                           std::u16string(u"a value long enough to make a big file quickly"));
+            CHECK(ini.writeString(u"botan", u"color", u"-65536"));
+            CHECK(ini.flush());
+        }
+        const size_t peak = heap::peak - inUse;
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now() - started)
+                          .count();
+        std::printf("  %s, %llu bytes: three reads, a write and the flush in %lld ms, at most "
+                    "%zu bytes of memory\n",
+                    row.label,
+                    static_cast<unsigned long long>(f.size),
+                    static_cast<long long>(ms),
+                    peak);
+        // A buffer or two of the file at a time, never the file.
+        check::report(peak < 4 * ProfileFile::kReadBuffer,
+                      __FILE__,
+                      __LINE__,
+                      "held " + std::to_string(peak) + " bytes at once");
+
+        // Every byte but the value's is where it was.
+        std::vector<Part> expected;
+        if (row.where == Where::Nowhere) {
+            expected = { { before, 0, f.size, {} }, { {}, 0, 0, "[botan]\r\ncolor=-65536\r\n" } };
+        } else {
+            expected = { { before, 0, f.valueAt, {} },
+                         { {}, 0, 0, "-65536" },
+                         { before, f.valueAt + 9, f.size - f.valueAt - 9, {} } };
+        }
+        CHECK(holdsExactly(f.path, expected));
+        ProfileFile again(f.path.string());
+        CHECK_EQ_BYTES(again.readString(u"botan", u"color", u""), std::u16string(u"-65536"));
+    }
+}
+
+#ifndef _WIN32
+TEST(aSectionAtTheStartOfAnEndlessFileIsReadAtOnce)
+{
+    // A terabyte of nothing after the section (a sparse file: no disk space). Reading it all
+    // would take many minutes; the read must stop at the end of the section.
+    Scratch scratch;
+    const fs::path p = scratch.file("[botan]\r\ncolor=-65536\r\n[next]\r\n");
+    std::error_code ec;
+    fs::resize_file(p, uint64_t(1) << 40, ec);
+    if (ec) {
+        std::printf("  skipped: no sparse file of a terabyte here (%s)\n", ec.message().c_str());
+        return;
+    }
+    const auto started = std::chrono::steady_clock::now();
+    ProfileFile ini(p.string());
+    CHECK_EQ_BYTES(ini.readString(u"botan", u"color", u""), std::u16string(u"-65536"));
+    CHECK_EQ_BYTES(ini.readString(u"BOTAN", u"other", u"fallback"), std::u16string(u"fallback"));
+    CHECK(std::chrono::steady_clock::now() - started < std::chrono::seconds(10));
+}
+
+TEST(aWriteRemovesTheTemporaryFilesOfProcessesThatNoLongerRun)
+{
+    Scratch scratch;
+    const fs::path p = scratch.file("[a]\r\nx=1\r\n");
+    // The id of a process that has ended.
+    const pid_t child = fork();
+    if (child == 0) {
+        _exit(0);
+    }
+    waitpid(child, nullptr, 0);
+    const std::string dead = std::to_string(child);
+    const std::string own = std::to_string(getpid());
+    const auto leftover = [&](const std::string& name) {
+        return scratch.file("half written", name);
+    };
+    leftover("Ombrix.ini.tmp" + dead);
+    leftover("Ombrix.ini.tmp1"); // the first process runs as long as the system
+    leftover("Ombrix.ini.tmp" + dead + "x");
+    leftover("Ombrix.ini.tmpabc");
+    leftover("Other.ini.tmp" + dead);
+    leftover("Ombrix.ini.bak");
+    // Left by an earlier process with our id, as a link: never written through.
+    scratch.file("mine", "victim.txt");
+    fs::create_symlink(scratch.dir / "victim.txt", scratch.dir / ("Ombrix.ini.tmp" + own));
+
+    ProfileFile ini(p.string());
+    CHECK(ini.writeString(u"a", u"x", u"2"));
+    CHECK(ini.flush());
+    CHECK_EQ_BYTES(readBytes(p), std::string("[a]\r\nx=2\r\n"));
+    CHECK_EQ_BYTES(readBytes(scratch.dir / "victim.txt"), std::string("mine"));
+    CHECK(!fs::exists(fs::symlink_status(scratch.dir / ("Ombrix.ini.tmp" + own))));
+    CHECK(!fs::exists(scratch.dir / ("Ombrix.ini.tmp" + dead)));
+    for (const std::string& kept : { std::string("Ombrix.ini.tmp1"),
+                                     "Ombrix.ini.tmp" + dead + "x",
+                                     std::string("Ombrix.ini.tmpabc"),
+                                     "Other.ini.tmp" + dead,
+                                     std::string("Ombrix.ini.bak") }) {
+        CASE("kept: " + kept);
+        CHECK_EQ_BYTES(readBytes(scratch.dir / kept), std::string("half written"));
+    }
+
+    CASE("a write that fails removes nothing");
+    leftover("Ombrix.ini.tmp" + dead);
+    ProfileFile bad(p.string());
+    CHECK(bad.writeString(u"a", u"x", u"line\nbreak") == false);
+    CHECK(bad.flush());
+    CHECK(fs::exists(scratch.dir / ("Ombrix.ini.tmp" + dead)));
+}
+#endif
 
 int main()
 {
