@@ -11,6 +11,7 @@
 #include <X11/extensions/Xrandr.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -44,6 +45,25 @@ int onXError(Display* display, XErrorEvent* event)
         return 0;
     }
     return g_previousHandler ? g_previousHandler(display, event) : 0;
+}
+
+XIOErrorHandler g_previousIoHandler = nullptr;
+
+// Our connection broke: the X server went away, and every window of the program with it.
+// Xlib's way out, exit(), would run destructors that talk to the dead server (ours among them),
+// and when the toolkit has begun an exit of its own on losing its connection, call exit() a
+// second time inside it: we end at once instead. A break of any other connection goes to
+// whoever handled it before (the toolkit).
+int onXIOError(Display* display)
+{
+    if (display == g_display) {
+        static const char kMessage[] = "Ombrix: the connection to the X server was lost\n";
+        if (::write(STDERR_FILENO, kMessage, sizeof kMessage - 1) < 0) {
+            // Nothing more to tell anyone.
+        }
+        ::_exit(1);
+    }
+    return g_previousIoHandler ? g_previousIoHandler(display) : 0;
 }
 
 struct Box {
@@ -411,6 +431,7 @@ private:
             if (display_) {
                 g_display = display_;
                 g_previousHandler = XSetErrorHandler(onXError);
+                g_previousIoHandler = XSetIOErrorHandler(onXIOError);
             }
         }
         return display_;
