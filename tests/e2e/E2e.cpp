@@ -327,6 +327,9 @@ bool Ombrix::start(const StartOptions& options)
     if (options.iniReadOnly) {
         QFile::setPermissions(iniPath(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
     }
+    if (options.iniUnreadable) {
+        QFile::setPermissions(iniPath(), QFile::Permissions());
+    }
     if (options.folderReadOnly) {
         QFile::setPermissions(dir_.path(),
                               QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup |

@@ -87,6 +87,7 @@ std::optional<QString> messageText(const QString& titleRegex, int timeoutMs = 50
 struct StartOptions {
     std::optional<QByteArray> ini; // Ombrix.ini's bytes, when there is to be one
     bool iniReadOnly = false;
+    bool iniUnreadable = false; // mode 000
     bool folderReadOnly = false;
     // Run as an ordinary user (nobody) when the tests run as root, so that permissions hold.
     bool asOrdinaryUser = false;
