@@ -287,7 +287,11 @@ public:
         // The memory for the read is made ready meanwhile: a new segment's pages are touched here,
         // so that neither the server's copy nor ours waits for the system to supply them.
         if (lendBytes_ && !prepared_ && display_ && useShm_ && XShmQueryExtension(display_)) {
-            prepared_ = takeSegment(display_, lendBytes_);
+            bool fresh = false;
+            prepared_ = takeSegment(display_, lendBytes_, &fresh);
+            if (prepared_ && fresh) {
+                warmUp(display_, *prepared_);
+            }
         }
         lendBytes_ = 0;
         std::this_thread::sleep_until(hideStarted_ + std::chrono::milliseconds(20));
@@ -495,6 +499,8 @@ private:
             return false;
         }
         lendBytes_ = bytes; // made ready while the screen settles
+        lendWidth_ = width;
+        lendHeight_ = height;
         return true;
     }
 
@@ -600,9 +606,39 @@ private:
         return true;
     }
 
+    // The server's first copy into a new segment also waits for its own view of each page: one
+    // read of the screen into it, made while the screen settles anyway, saves that later.
+    void warmUp(Display* d, SegmentPool::Segment& segment)
+    {
+        const int screen = DefaultScreen(d);
+        const int w = std::min(lendWidth_, DisplayWidth(d, screen));
+        const int h = std::min(lendHeight_, DisplayHeight(d, screen));
+        if (w <= 0 || h <= 0) {
+            return;
+        }
+        XImage* image = XShmCreateImage(d,
+                                        DefaultVisual(d, screen),
+                                        static_cast<unsigned>(DefaultDepth(d, screen)),
+                                        ZPixmap,
+                                        segment.info.shmaddr,
+                                        &segment.info,
+                                        static_cast<unsigned>(w),
+                                        static_cast<unsigned>(h));
+        if (!image) {
+            return;
+        }
+        if (static_cast<size_t>(image->bytes_per_line) * h <= segment.bytes) {
+            g_lastError = 0;
+            XShmGetImage(d, DefaultRootWindow(d), image, 0, 0, AllPlanes);
+            g_lastError = 0; // what it read does not matter
+        }
+        image->data = nullptr;
+        XDestroyImage(image);
+    }
+
     // A free segment of exactly this size, or a new one. Free segments of other sizes, and
     // any beyond the one taken, are given up: the pool holds one spare at most.
-    SegmentPool::Segment* takeSegment(Display* d, size_t bytes)
+    SegmentPool::Segment* takeSegment(Display* d, size_t bytes, bool* fresh = nullptr)
     {
         SegmentPool::Segment* chosen = nullptr;
         std::vector<std::unique_ptr<SegmentPool::Segment>> surplus;
@@ -652,6 +688,9 @@ private:
             return nullptr;
         }
         segment->lent = true;
+        if (fresh) {
+            *fresh = true;
+        }
         std::lock_guard lock(pool_->mutex);
         pool_->segments.push_back(std::move(segment));
         return pool_->segments.back().get();
@@ -834,7 +873,8 @@ private:
     XImage* shmImage_ = nullptr;
     XShmSegmentInfo shmInfo_{};
     std::shared_ptr<SegmentPool> pool_ = std::make_shared<SegmentPool>();
-    size_t lendBytes_ = 0;                     // the size of the read to come
+    size_t lendBytes_ = 0; // the size of the read to come
+    int lendWidth_ = 0, lendHeight_ = 0;
     SegmentPool::Segment* prepared_ = nullptr; // lent to that read already
     std::chrono::steady_clock::time_point hideStarted_{};
     bool shmAttached_ = false;
