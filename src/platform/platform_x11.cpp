@@ -9,6 +9,7 @@
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xrandr.h>
+#include <signal.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <unistd.h>
@@ -892,6 +893,15 @@ void prepareProcess()
 {
     // Wayland sessions run us through XWayland: the grab and the key state need an X server.
     setenv("QT_QPA_PLATFORM", "xcb", 1);
+    // A write to the X server's socket after the server has gone raises SIGPIPE, which would
+    // end the program before the loss of the connection is handled as such: the write fails
+    // instead. A handler that does nothing, rather than ignoring the signal, is not passed on
+    // to programs started from here.
+    struct sigaction quiet = {};
+    quiet.sa_handler = [](int) {};
+    quiet.sa_flags = SA_RESTART;
+    sigemptyset(&quiet.sa_mask);
+    sigaction(SIGPIPE, &quiet, nullptr);
 }
 
 } // namespace ombrix
