@@ -128,15 +128,8 @@ int showWindow(Display* d, int x, int y, int w, int h)
     }
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int run(Display* d, int argc, char** argv)
 {
-    Display* d = XOpenDisplay(nullptr);
-    if (!d) {
-        std::fprintf(stderr, "testdesk: no X display\n");
-        return 2;
-    }
     if (argc == 2 && std::strcmp(argv[1], "root") == 0) {
         return paintRoot(d, false);
     }
@@ -169,4 +162,19 @@ int main(int argc, char** argv)
     std::fprintf(stderr,
                  "usage: testdesk root | noise | window X Y W H | composited | close WINDOW\n");
     return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) {
+        std::fprintf(stderr, "testdesk: no X display\n");
+        return 2;
+    }
+    const int status = run(d, argc, argv);
+    // The root's pixmap stays (RetainPermanent); the connection and its memory go.
+    XCloseDisplay(d);
+    return status;
 }
