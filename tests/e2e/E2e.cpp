@@ -306,6 +306,11 @@ bool Ombrix::start(const StartOptions& options)
     }
     QString program = binary;
     QStringList args;
+    // Qt's own settings (the save dialog's history, written as the program ends) stay in the
+    // folder: in the user's shared ~/.config, one program killed while it held that file's lock
+    // makes every other one wait 30 s on its way out.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", dir_.filePath("config"));
     if (options.asOrdinaryUser && geteuid() == 0) {
         // nobody owns the folder, so only the permissions below stand in its way.
         for (const QString& p : { dir_.path(), binary, iniPath() }) {
@@ -315,11 +320,10 @@ bool Ombrix::start(const StartOptions& options)
         }
         program = "setpriv";
         args = { "--reuid=65534", "--regid=65534", "--clear-groups", "--", binary };
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", dir_.path());
         env.remove("XDG_RUNTIME_DIR");
-        process_.setProcessEnvironment(env);
     }
+    process_.setProcessEnvironment(env);
     QFile::setPermissions(dir_.path(),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                             QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
