@@ -4,11 +4,14 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QThread>
 
 #include <unistd.h>
+
+#include <algorithm>
 
 namespace e2e
 {
@@ -52,10 +55,36 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs)
     }
 }
 
+namespace
+{
+
+// xdotool gives up with an X error when a window vanishes while it looks at it (an xclip
+// window as the clipboard changes hands, a box closing): such a search is asked again.
+Result searchWindows(const QString& nameRegex, bool sync, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        QStringList args{ "search" };
+        if (sync) {
+            args << "--sync";
+        }
+        args << "--onlyvisible"
+             << "--name" << nameRegex;
+        const int left = std::max(timeoutMs - static_cast<int>(clock.elapsed()), 1);
+        const Result r = run("xdotool", args, sync ? left : 10000);
+        if (!r.err.contains("X Error") || clock.elapsed() >= timeoutMs) {
+            return r;
+        }
+        QThread::msleep(10);
+    }
+}
+
+} // namespace
+
 std::optional<QString> findWindow(const QString& nameRegex, int timeoutMs)
 {
-    const Result r =
-      run("xdotool", { "search", "--sync", "--onlyvisible", "--name", nameRegex }, timeoutMs);
+    const Result r = searchWindows(nameRegex, true, timeoutMs);
     if (!r.finished || r.exitCode != 0) {
         return std::nullopt;
     }
@@ -70,8 +99,8 @@ bool windowGone(const QString& nameRegex, int timeoutMs)
 {
     return waitFor(
       [&] {
-          const Result r = run("xdotool", { "search", "--onlyvisible", "--name", nameRegex });
-          return r.finished && r.out.trimmed().isEmpty();
+          const Result r = searchWindows(nameRegex, false, 2000);
+          return r.finished && !r.err.contains("X Error") && r.out.trimmed().isEmpty();
       },
       timeoutMs);
 }
@@ -131,7 +160,7 @@ QRect screenRect()
 
 int countWindows(const QString& nameRegex)
 {
-    const Result r = run("xdotool", { "search", "--onlyvisible", "--name", nameRegex });
+    const Result r = searchWindows(nameRegex, false, 2000);
     return QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts).size();
 }
 
