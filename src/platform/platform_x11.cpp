@@ -158,6 +158,22 @@ public:
         }
     }
 
+    // Takes every segment not lent out of the pool.
+    std::vector<std::unique_ptr<Segment>> removeFree()
+    {
+        std::vector<std::unique_ptr<Segment>> free;
+        std::lock_guard lock(mutex);
+        for (auto it = segments.begin(); it != segments.end();) {
+            if ((*it)->lent) {
+                ++it;
+            } else {
+                free.push_back(std::move(*it));
+                it = segments.erase(it);
+            }
+        }
+        return free;
+    }
+
     std::mutex mutex;
     std::vector<std::unique_ptr<Segment>> segments;
 };
@@ -507,27 +523,24 @@ private:
 
     void releaseSpareMemory() override
     {
-        std::vector<std::unique_ptr<SegmentPool::Segment>> spare;
-        {
-            std::lock_guard lock(pool_->mutex);
-            auto& segments = pool_->segments;
-            for (auto it = segments.begin(); it != segments.end();) {
-                if ((*it)->lent) {
-                    ++it;
-                } else {
-                    spare.push_back(std::move(*it));
-                    it = segments.erase(it);
-                }
-            }
-        }
-        for (const auto& segment : spare) {
-            if (display_) {
-                XShmDetach(display_, &segment->info);
-            }
-            shmdt(segment->info.shmaddr);
-        }
+        auto spare = pool_->removeFree();
+        giveUp(display_, spare);
         if (display_ && !spare.empty()) {
             XFlush(display_);
+        }
+    }
+
+    static void giveUp(Display* d,
+                       const std::vector<std::unique_ptr<SegmentPool::Segment>>& segments)
+    {
+        for (const auto& segment : segments) {
+            if (!segment) {
+                continue;
+            }
+            if (d) {
+                XShmDetach(d, &segment->info);
+            }
+            shmdt(segment->info.shmaddr);
         }
     }
 
@@ -642,27 +655,17 @@ private:
     SegmentPool::Segment* takeSegment(Display* d, size_t bytes, bool* fresh = nullptr)
     {
         SegmentPool::Segment* chosen = nullptr;
-        std::vector<std::unique_ptr<SegmentPool::Segment>> surplus;
-        {
-            std::lock_guard lock(pool_->mutex);
-            auto& segments = pool_->segments;
-            for (auto it = segments.begin(); it != segments.end();) {
-                if ((*it)->lent) {
-                    ++it;
-                } else if (!chosen && (*it)->bytes == bytes) {
-                    chosen = it->get();
-                    chosen->lent = true;
-                    ++it;
-                } else {
-                    surplus.push_back(std::move(*it));
-                    it = segments.erase(it);
-                }
+        auto surplus = pool_->removeFree();
+        for (auto& segment : surplus) {
+            if (segment->bytes == bytes) {
+                segment->lent = true;
+                chosen = segment.get();
+                std::lock_guard lock(pool_->mutex);
+                pool_->segments.push_back(std::move(segment));
+                break;
             }
         }
-        for (const auto& segment : surplus) {
-            XShmDetach(d, &segment->info);
-            shmdt(segment->info.shmaddr);
-        }
+        giveUp(d, surplus);
         if (chosen) {
             return chosen;
         }
