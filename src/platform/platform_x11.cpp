@@ -72,38 +72,9 @@ struct Box {
     bool empty() const { return x1 <= x0 || y1 <= y0; }
 };
 
-// Copies n pixels of a 32-bit TrueColor row with the alpha byte set. The destination is a fresh
-// buffer that nobody reads soon, so on x86 it is written past the cache: a full-screen grab
-// then moves a third less memory than with plain stores.
-void copyOpaque(const uint32_t* in, uint32_t* out, size_t n)
-{
-    size_t i = 0;
-#if defined(__SSE2__)
-    while (i < n && (reinterpret_cast<uintptr_t>(out + i) & 15) != 0) {
-        out[i] = in[i] | 0xFF000000u;
-        ++i;
-    }
-    const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xFF000000u));
-    for (; i + 16 <= n; i += 16) {
-        const auto* src = reinterpret_cast<const __m128i*>(in + i);
-        auto* dst = reinterpret_cast<__m128i*>(out + i);
-        const __m128i a = _mm_loadu_si128(src);
-        const __m128i b = _mm_loadu_si128(src + 1);
-        const __m128i c = _mm_loadu_si128(src + 2);
-        const __m128i d = _mm_loadu_si128(src + 3);
-        _mm_stream_si128(dst, _mm_or_si128(a, alpha));
-        _mm_stream_si128(dst + 1, _mm_or_si128(b, alpha));
-        _mm_stream_si128(dst + 2, _mm_or_si128(c, alpha));
-        _mm_stream_si128(dst + 3, _mm_or_si128(d, alpha));
-    }
-#endif
-    for (; i < n; ++i) {
-        out[i] = in[i] | 0xFF000000u;
-    }
-}
-
-// The same, for a row moved to a place no earlier in memory, possibly overlapping where it was:
-// from its end backwards, every block read before it is written.
+// Copies n pixels of a 32-bit TrueColor row with the alpha byte set, to another place or to a
+// place no earlier in memory that may overlap the row: from its end backwards, every block is
+// read before it is written.
 void moveOpaqueUp(const uint32_t* in, uint32_t* out, size_t n)
 {
     size_t i = n;
@@ -258,16 +229,13 @@ public:
             if (fast) {
                 const auto* in =
                   reinterpret_cast<const uint32_t*>(image->data + row * image->bytes_per_line);
-                copyOpaque(in, out, static_cast<size_t>(w));
+                moveOpaqueUp(in, out, static_cast<size_t>(w));
             } else {
                 for (int col = 0; col < w; ++col) {
                     out[col] = toArgb(image, XGetPixel(image, col, row));
                 }
             }
         }
-#if defined(__SSE2__)
-        _mm_sfence(); // the streamed rows are complete before anyone else reads them
-#endif
         if (image != shmImage_) {
             XDestroyImage(image);
         }
@@ -364,16 +332,10 @@ public:
         XFlush(d);
     }
 
-    ShowCommand startShowCommand() override
-    {
-        return ShowCommand::Normal;
-    }
+    ShowCommand startShowCommand() override { return ShowCommand::Normal; }
 
     // X11 clipboards are served by their owner on request: the toolkit does that.
-    bool setClipboardPicture(int, int, const uint32_t*, int) override
-    {
-        return false;
-    }
+    bool setClipboardPicture(int, int, const uint32_t*, int) override { return false; }
 
     std::unique_ptr<IniFile> openIniFile(const std::string& path) override
     {
