@@ -194,6 +194,13 @@ void key(const QString& keys)
     run("xdotool", { "key", keys });
 }
 
+void typeFileName(const QString& dialog, const QString& path, int delayMs)
+{
+    run("xdotool", { "windowactivate", "--sync", dialog });
+    key("ctrl+a");
+    run("xdotool", { "type", "--delay", QString::number(delayMs), path });
+}
+
 std::optional<QImage> clipboardPng(int timeoutMs)
 {
     const Result r =

@@ -62,6 +62,8 @@ QColor glowOnScreen(const QRect& frame);
 void pointerTo(int x, int y);
 void click(int x, int y, int button = 1);
 void key(const QString& keys);
+// Types `path` over the name the save dialog proposes (without pressing Return).
+void typeFileName(const QString& dialog, const QString& path, int delayMs = 5);
 
 // The clipboard's image/png, as another program reads it.
 std::optional<QImage> clipboardPng(int timeoutMs = 5000);

@@ -118,64 +118,16 @@ void clickAt(const QRect& frame, QPoint control, int button = 1)
     click(frame.x() + control.x(), frame.y() + control.y(), button);
 }
 
-// xdotool gives up with an X error when a window goes away while it looks through the windows
-// (a clipboard holder's ends the moment another program takes the clipboard over): such an
-// answer says nothing, and the question is asked again.
-std::optional<QString> windowNamed(const QString& nameRegex, int timeoutMs = 5000)
-{
-    std::optional<QString> found;
-    waitFor(
-      [&] {
-          const Result r = run("xdotool", { "search", "--onlyvisible", "--name", nameRegex });
-          const QString first =
-            QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts).value(0).trimmed();
-          if (r.finished && r.exitCode == 0 && !first.isEmpty()) {
-              found = first;
-          }
-          return found.has_value();
-      },
-      timeoutMs);
-    return found;
-}
-
-bool noWindowNamed(const QString& nameRegex, int timeoutMs = 5000)
-{
-    return waitFor(
-      [&] {
-          const Result r = run("xdotool", { "search", "--onlyvisible", "--name", nameRegex });
-          return r.finished && !r.err.contains("X Error") && r.out.trimmed().isEmpty();
-      },
-      timeoutMs);
-}
-
-// The text of a message box of the program, as Ctrl+C on it puts it on the clipboard.
-std::optional<QString> boxText(const QString& titleRegex)
-{
-    const auto box = windowNamed(titleRegex);
-    if (!box) {
-        return std::nullopt;
-    }
-    setClipboardText("-");
-    run("xdotool", { "windowactivate", "--sync", *box });
-    key("ctrl+c");
-    QString text;
-    const bool copied = waitFor([&] {
-        text = QString::fromUtf8(run("xclip", { "-selection", "clipboard", "-o" }).out);
-        return text != "-" && !text.isEmpty();
-    });
-    return copied ? std::optional<QString>(text) : std::nullopt;
-}
-
 // Dismisses a message box with Return, sent to the box itself, until it is gone.
 bool dismiss(const QString& titleRegex)
 {
     return waitFor([&] {
-        const auto box = windowNamed(titleRegex, 1000);
+        const auto box = findWindow(titleRegex, 1000);
         if (box) {
             run("xdotool", { "key", "--window", *box, "Return" });
             run("xdotool", { "keyup", "Return" });
         }
-        return noWindowNamed(titleRegex, 500);
+        return windowGone(titleRegex, 500);
     });
 }
 
@@ -549,13 +501,13 @@ void FaultE2eTest::settingsThatCannotBeReadGiveDefaultsAndARefusedClose()
     // The close is refused with the message, and the program goes on.
     const QRect frame = ombrix.geometry();
     clickAt(frame, kButtonX);
-    const auto text = boxText("^エラー$");
+    const auto text = messageText("^エラー$");
     QVERIFY2(text, "no error message");
     QVERIFY2(text->contains(ombrix.iniPath() + QString::fromUtf8(" に書き込めません.")),
              qPrintable(*text));
     QVERIFY(dismiss("^エラー$"));
     QVERIFY(ombrix.running());
-    QVERIFY(windowNamed("^Form1$"));
+    QVERIFY(findWindow("^Form1$"));
     if (folder) {
         QVERIFY(QFileInfo(ombrix.iniPath()).isDir());
         QCOMPARE(fileBytes(ombrix.iniPath() + "/inside.txt"), red);
@@ -689,30 +641,28 @@ void FaultE2eTest::saveIntoAFolderThatVanishesShowsTheErrorAndGoesOn()
     const QString path = out.filePath("out/picture.png");
 
     clickAt(frame, kMoveHandle, 2);
-    const auto dialog = windowNamed("^Save As$");
+    const auto dialog = findWindow("^Save As$");
     QVERIFY2(dialog, "no save dialog");
-    run("xdotool", { "windowactivate", "--sync", *dialog });
-    key("ctrl+a");
-    run("xdotool", { "type", "--delay", "5", path });
+    typeFileName(*dialog, path);
     // The folder goes while the dialog is open, the name typed into it.
     QVERIFY(QDir(out.filePath("out")).removeRecursively());
     key("Return");
 
-    const auto text = boxText("^エラー$");
+    const auto text = messageText("^エラー$");
     QVERIFY2(text, "no error message");
     QVERIFY2(text->contains(QString::fromUtf8("ファイル %1 を作成できません。").arg(path)),
              qPrintable(*text));
     QVERIFY(dismiss("^エラー$"));
-    QVERIFY(noWindowNamed("^Save As$"));
+    QVERIFY(windowGone("^Save As$"));
     QVERIFY(ombrix.running());
     QVERIFY(!QFileInfo::exists(out.filePath("out")));
 
     // The frame is back where it was, and the shortcuts work again: the save did not leave
     // the program busy.
-    QVERIFY(windowNamed("^Form1$"));
+    QVERIFY(findWindow("^Form1$"));
     QVERIFY(waitFor([&] { return ombrix.geometry() == frame; }));
     run("xdotool", { "keydown", "ctrl", "alt", "c" });
-    const auto box = windowNamed("^情報$");
+    const auto box = findWindow("^情報$");
     run("xdotool", { "keyup", "c", "alt", "ctrl" });
     QVERIFY2(box, "Ctrl+Alt+C did not copy after the failed save");
     const QString diff = clipboardHoldsTheFrame(frame);
@@ -754,7 +704,7 @@ void FaultE2eTest::copyTakesTheClipboardFromAnotherProgram()
     if (owner == "killed") {
         ::kill(holderPid, SIGKILL);
     }
-    QVERIFY2(windowNamed("^情報$"), "no confirmation of the copy");
+    QVERIFY2(findWindow("^情報$"), "no confirmation of the copy");
     const QString diff = clipboardHoldsTheFrame(frame);
     const QByteArray targets = clipboardTargets();
     if (owner == "stopped") {

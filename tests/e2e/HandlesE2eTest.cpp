@@ -174,8 +174,7 @@ void HandlesE2eTest::middleClickSaves()
         return;
     }
     const QString path = out.filePath(name);
-    key("ctrl+a");
-    run("xdotool", { "type", "--delay", "5", path });
+    typeFileName(*dialog, path);
     key("Return");
     QVERIFY(windowGone("^Save As$"));
 
