@@ -47,6 +47,8 @@ void TForm1::failseibu(QObject*)
     ClearsBusyFlag busy;
     gamenGetModo(this);
     gazoCopy(this);
+    // The earlier grab is free now; it need not wait for the dialog to close.
+    ombrix::platform().releaseSpareMemory();
     SaveDialog1Show(SaveDialog1);
     if (SaveDialog1->exec() == QDialog::Accepted) {
         const QStringList chosen = SaveDialog1->selectedFiles();

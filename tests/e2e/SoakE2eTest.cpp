@@ -49,18 +49,24 @@ constexpr bool kBoundResidentMemory = true;
 // and caches that then stay.
 constexpr int kWarmUp = 5;
 
-double residentMb(qint64 pid)
+// A memory figure of the process's status ("VmRSS:", "RssShmem:"), in MB.
+double memoryMb(qint64 pid, const QByteArray& field)
 {
     QFile status(QString("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly)) {
         return -1;
     }
     for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:")) {
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+        if (line.startsWith(field)) {
+            return line.mid(field.size()).trimmed().split(' ').value(0).toDouble() / 1024.0;
         }
     }
     return -1;
+}
+
+double residentMb(qint64 pid)
+{
+    return memoryMb(pid, "VmRSS:");
 }
 
 bool viewable(const QString& window)
@@ -246,6 +252,15 @@ void SoakE2eTest::savesByShortcut()
     report("saves by shortcut", amounts_.saves, before, after, clock.elapsed());
     QVERIFY2(!kBoundResidentMemory || after - before < kGrowthLimitMb,
              qPrintable(QString("grew by %1 MB").arg(after - before)));
+    // The copies before left their last picture on the clipboard, which the program still
+    // serves; it must not keep a whole display grab alive beside the one of the last save.
+    const QSize screen = screenRect().size();
+    const double grabMb = screen.width() * screen.height() * 4 / 1048576.0;
+    const double sharedMb = memoryMb(ombrix_.pid(), "RssShmem:");
+    QVERIFY2(
+      sharedMb < 1.5 * grabMb,
+      qPrintable(
+        QString("%1 MB of shared memory held; one grab is %2 MB").arg(sharedMb).arg(grabMb)));
 }
 
 void SoakE2eTest::zoomDuringHandleDrags()
