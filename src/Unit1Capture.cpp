@@ -9,6 +9,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTimer>
 #include <QToolTip>
 
 #include <chrono>
@@ -194,9 +195,10 @@ void TForm1::clipCopi(QObject*)
             const bool small = 2 * area < qint64(Image1.width()) * Image1.height();
             putPictureOnClipboard(clipboard, small ? gazoBmp->copy() : *gazoBmp);
         }
-        // The earlier grab is free now; it need not wait for the message to be dismissed.
-        ombrix::platform().releaseSpareMemory();
         lastGrab.clipboard = profileClock();
+        // The earlier grab is free now. Its memory goes once the message is up, out of the way
+        // of the first requests for the picture, rather than at the message's dismissal.
+        QTimer::singleShot(0, this, [] { ombrix::platform().releaseSpareMemory(); });
         MessageBox::show(QMessageBox::Information,
                          QStringLiteral("情報"),
                          QStringLiteral("クリップボードにコピーしました"));
