@@ -26,9 +26,14 @@ struct Amounts {
     int zoomSeconds;
 };
 
+bool longForm()
+{
+    return qgetenv("OMBRIX_SOAK") == "full";
+}
+
 Amounts amounts()
 {
-    if (qgetenv("OMBRIX_SOAK") == "full") {
+    if (longForm()) {
         return { 500, 500, 600 };
     }
     return { 40, 20, 20 };
@@ -333,7 +338,7 @@ void SoakE2eTest::zoomDuringHandleDrags()
 int main(int argc, char* argv[])
 {
     // A phase of the long form outlasts QtTest's five minutes per test function.
-    if (amounts().copies > 100 && !qEnvironmentVariableIsSet("QTEST_FUNCTION_TIMEOUT")) {
+    if (longForm() && !qEnvironmentVariableIsSet("QTEST_FUNCTION_TIMEOUT")) {
         qputenv("QTEST_FUNCTION_TIMEOUT", QByteArray::number(2 * 3600 * 1000));
     }
     QCoreApplication app(argc, argv);
