@@ -298,6 +298,22 @@ Ombrix::~Ombrix()
     QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
+qint64 processStatusKb(qint64 pid, const QByteArray& field)
+{
+    QFile status(QString("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(field)) {
+            bool ok = false;
+            const qint64 kb = line.mid(field.size()).trimmed().split(' ').value(0).toLongLong(&ok);
+            return ok ? kb : -1;
+        }
+    }
+    return -1;
+}
+
 std::optional<QString> messageText(const QString& titleRegex, int timeoutMs)
 {
     const auto box = findWindow(titleRegex, timeoutMs);

@@ -83,6 +83,10 @@ QString comparePicture(const QImage& picture,
 QString ombrixBinary();
 QString testdeskBinary();
 
+// A figure of the process's /proc status, in kB ("VmRSS:", "VmHWM:", "RssShmem:"); -1 when
+// the process or the figure is not there.
+qint64 processStatusKb(qint64 pid, const QByteArray& field);
+
 // Reads the text of a message box of the program: Ctrl+C on it, then the clipboard.
 std::optional<QString> messageText(const QString& titleRegex, int timeoutMs = 5000);
 

@@ -10,7 +10,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QTest>
 #include <QThread>
 
@@ -95,17 +94,6 @@ bool startIn(QProcess& process,
           return !window.isEmpty();
       },
       10000);
-}
-
-// The most memory the process has had in use, in kB.
-qint64 peakMemoryKb(qint64 pid)
-{
-    QFile status(QString("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return -1;
-    }
-    const QRegularExpression hwm("^VmHWM:\\s*(\\d+)", QRegularExpression::MultilineOption);
-    return hwm.match(QString::fromLatin1(status.readAll())).captured(1).toLongLong();
 }
 
 qint64 windowPid(const QString& window)
@@ -582,7 +570,7 @@ void FaultE2eTest::hugeSettingsFileStartsAtOnce()
         t.start();
         QVERIFY(plain.start(options));
         plainMs = t.elapsed();
-        plainKb = peakMemoryKb(windowPid(plain.windowId()));
+        plainKb = processStatusKb(windowPid(plain.windowId()), "VmHWM:");
         QVERIFY(plainKb > 0);
     }
 
@@ -595,7 +583,8 @@ void FaultE2eTest::hugeSettingsFileStartsAtOnce()
     t.start();
     QVERIFY(ombrix.start());
     const qint64 startMs = t.elapsed();
-    const qint64 peakKb = peakMemoryKb(windowPid(ombrix.windowId()));
+    const qint64 peakKb = processStatusKb(windowPid(ombrix.windowId()), "VmHWM:");
+    QVERIFY(peakKb > 0);
     const QColor glow = glowOnScreen(ombrix.geometry());
     if (red) {
         QVERIFY2(glow.red() > glow.blue() + 40 && glow.red() > glow.green() + 40,

@@ -54,24 +54,9 @@ constexpr bool kBoundResidentMemory = true;
 // and caches that then stay.
 constexpr int kWarmUp = 5;
 
-// A memory figure of the process's status ("VmRSS:", "RssShmem:"), in MB.
-double memoryMb(qint64 pid, const QByteArray& field)
-{
-    QFile status(QString("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return -1;
-    }
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(field)) {
-            return line.mid(field.size()).trimmed().split(' ').value(0).toDouble() / 1024.0;
-        }
-    }
-    return -1;
-}
-
 double residentMb(qint64 pid)
 {
-    return memoryMb(pid, "VmRSS:");
+    return processStatusKb(pid, "VmRSS:") / 1024.0;
 }
 
 bool viewable(const QString& window)
@@ -261,7 +246,8 @@ void SoakE2eTest::savesByShortcut()
     // serves; it must not keep a whole display grab alive beside the one of the last save.
     const QSize screen = screenRect().size();
     const double grabMb = screen.width() * screen.height() * 4 / 1048576.0;
-    const double sharedMb = memoryMb(ombrix_.pid(), "RssShmem:");
+    const double sharedMb = processStatusKb(ombrix_.pid(), "RssShmem:") / 1024.0;
+    QVERIFY(sharedMb >= 0);
     QVERIFY2(
       sharedMb < 1.5 * grabMb,
       qPrintable(
