@@ -12,15 +12,27 @@ int roundHalfEven(double value)
     return static_cast<int>(std::nearbyint(value));
 }
 
-int chooseDisplay(const std::vector<QRectF>& displays, int frameLeft)
+QRect toDevice(const QRect& logical, double scale)
 {
-    int chosen = 0;
-    for (size_t i = 0; i < displays.size(); ++i) {
-        if (displays[i].left() < frameLeft) {
-            chosen = static_cast<int>(i);
-        }
-    }
-    return chosen;
+    return QRect(qRound(logical.x() * scale),
+                 qRound(logical.y() * scale),
+                 qRound(logical.width() * scale),
+                 qRound(logical.height() * scale));
+}
+
+QRect pictureRect(const QSize& frame)
+{
+    return QRect(2, 3, std::max(frame.width() - 4, 0), std::max(frame.height() - 4, 0));
+}
+
+std::array<QRect, 4> zoomBlocks(const QSize& frame, int side)
+{
+    const int right = frame.width() - 52;
+    const int bottom = frame.height() - 52;
+    return { QRect(3, 4, side, side),
+             QRect(right, 4, side, side),
+             QRect(3, bottom, side, side),
+             QRect(right, bottom, side, side) };
 }
 
 QString withFullStop(const QString& message)

@@ -4,9 +4,11 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QPoint>
+#include <QRect>
 #include <QRectF>
 #include <QString>
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -16,9 +18,19 @@ namespace rules
 // Rounds to the nearest integer, halves to the even neighbour (2.5 -> 2, 3.5 -> 4, -0.5 -> 0).
 int roundHalfEven(double value);
 
-// The display whose size a grab takes: the last one in list order whose left edge lies strictly
-// left of the frame's left edge, or display 0 when none does.
-int chooseDisplay(const std::vector<QRectF>& displays, int frameLeft);
+// A rectangle of a window in logical pixels as device pixels at `scale` (1.5 on a display
+// scaled to 150 %): the corner and the size each rounded to the nearest pixel, halves away from
+// zero, as the toolkit maps a window's size.
+QRect toDevice(const QRect& logical, double scale);
+
+// What the frame takes, in its own logical pixels: 2 across and 3 down from its top-left corner,
+// 4 narrower and 4 lower than the frame.
+QRect pictureRect(const QSize& frame);
+
+// The corner zoom's four blocks in the frame, in its own logical pixels: top-left, top-right,
+// bottom-left, bottom-right, 50 x 50 each, 3 across and 4 down from the top-left corner and 52
+// back from the right and bottom edges.
+std::array<QRect, 4> zoomBlocks(const QSize& frame, int side);
 
 // The error text as the error box shows it: a full stop is added when the last character sorts
 // after "." (so not after ".", a space, "!" or ")").

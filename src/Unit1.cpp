@@ -122,6 +122,10 @@ void TForm1::buildLayout()
     connectHandle(imgContIdou);
     connectHandle(imgContSaiz);
 
+    dimWatch_ = new QTimer(this);
+    dimWatch_->setInterval(50);
+    connect(dimWatch_, &QTimer::timeout, this, [this] { guarded([&] { dimWatchTimer(); }); });
+
     timZoom = new QTimer(this);
     timZoom->setInterval(100);
     connect(timZoom, &QTimer::timeout, this, [this] { guarded([&] { timZoomTimer(timZoom); }); });
@@ -154,7 +158,47 @@ void TForm1::FormCreate(QObject*)
 void TForm1::FormResize(QObject*)
 {
     imgContSaiz->move(width() - imgContSaiz->width() - 4, height() - imgContSaiz->height() - 4);
-    setMask(drawnRegion());
+    updateShape();
+}
+
+void TForm1::updateShape()
+{
+    composited_ = ombrix::platform().compositing();
+    const double scale = devicePixelRatioF();
+    std::vector<ombrix::Rect> parts;
+    const auto add = [&parts](const QRect& r) {
+        parts.push_back({ r.x(), r.y(), r.width(), r.height() });
+    };
+    for (const QRect& r : ring(0, width(), height()) + ring(2, width(), height())) {
+        add(rules::toDevice(r, scale));
+    }
+    // Where no compositing manager blends windows, a control is drawn opaque; one as faint as
+    // a held handle makes it leaves the shape, so that the desktop shows through it.
+    const auto addControl = [&](QWidget* control, double opacity) {
+        if (composited_ || opacity >= 0.1) {
+            add(rules::toDevice(control->geometry(), scale));
+        }
+    };
+    for (GlowButton* b : { btnCopi, btnFilSave, btnZoom, btnHelp, btnSaisyouka, btnClose }) {
+        b->setComposited(composited_);
+        addControl(b, b->opacity());
+    }
+    for (HandleImage* h : { imgContIdou, imgContSaiz }) {
+        h->setComposited(composited_);
+        addControl(h, h->opacity());
+    }
+    // The shape in device pixels matches what paintEvent draws at any scale; where the platform
+    // leaves it to the toolkit, the toolkit scales the logical region.
+    if (!ombrix::platform().setWindowShape(static_cast<uintptr_t>(winId()), parts)) {
+        setMask(drawnRegion());
+    }
+}
+
+void TForm1::refreshSeeThrough()
+{
+    if (ombrix::platform().compositing() != composited_) {
+        updateShape();
+    }
 }
 
 void TForm1::FormCloseQuery(QObject*, bool&)
@@ -198,13 +242,17 @@ void TForm1::paintEvent(QPaintEvent*)
     QPainter p(this);
     p.setCompositionMode(QPainter::CompositionMode_Source);
     p.fillRect(rect(), Qt::transparent);
-    p.setBrush(Qt::NoBrush);
+    // The rings in device pixels, the same ones the window's shape holds: crisp at any scale.
+    const double scale = devicePixelRatioF();
+    p.scale(1 / scale, 1 / scale);
     // Rectangle1: white along the inside of the window's edge.
-    p.setPen(QColor::fromRgba(claWhite));
-    p.drawRect(0, 0, width() - 1, height() - 1);
+    for (const QRect& r : ring(0, width(), height())) {
+        p.fillRect(rules::toDevice(r, scale), QColor::fromRgba(claWhite));
+    }
     // Rectangle2: black along the inside of its edge, 2 pixels in.
-    p.setPen(QColor::fromRgba(claBlack));
-    p.drawRect(2, 2, width() - 5, height() - 5);
+    for (const QRect& r : ring(2, width(), height())) {
+        p.fillRect(rules::toDevice(r, scale), QColor::fromRgba(claBlack));
+    }
 }
 
 void TForm1::resizeEvent(QResizeEvent* event)
@@ -281,12 +329,18 @@ void TForm1::buttonMouseEnter(QObject* Sender)
     if (auto* b = qobject_cast<GlowButton*>(Sender)) {
         b->setOpacity(1.0);
     }
+    if (!composited_) {
+        updateShape();
+    }
 }
 
 void TForm1::buttonMouseLeave(QObject* Sender)
 {
     if (auto* b = qobject_cast<GlowButton*>(Sender)) {
         b->setOpacity(0.5);
+    }
+    if (!composited_) {
+        updateShape();
     }
 }
 

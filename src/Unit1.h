@@ -94,6 +94,9 @@ public:
     void bmpSyokika(int haba, int taka);
     void endSyori(QObject* Sender);
     void clipCopi(QObject* Sender);
+    // A part of the frame (logical pixels of the window) where it stands on the desktop, in
+    // device pixels.
+    ombrix::Rect deviceArea(const QRect& logical);
 
     // Corner zoom.
     void timZoomTimer(QObject* Sender);
@@ -154,6 +157,12 @@ private:
     void StartWindowResize();
     void setMaximised(bool on);
     void runShortcut(int action);
+    // Gives the window its shape: the two rings and the controls, each control as its opacity
+    // shows it where no compositing manager blends windows.
+    void updateShape();
+    void refreshSeeThrough();
+    bool underPointer(const QWidget* control) const;
+    void dimWatchTimer();
     void sleepUntilKeys();
 
     bool wakuSaidai = false;
@@ -170,11 +179,16 @@ private:
     QPoint dragPressed_;
     QRect dragStart_;
     bool maximised_ = false;
+    bool sizingCursor_ = false;
+    bool composited_ = true;
+    QTimer* dimWatch_ = nullptr;        // a faint handle's leave, where the server sends none
+    QWidget* enteredByShape_ = nullptr; // an enter to ignore: the handle came back, not the pointer
     std::vector<QWidget*> minimisedWithFrame_;
     int zoomHaba = 0;
     int zoomTaka = 0;
     int zoomX = 0;
     int zoomY = 0;
+    QSize zoomBlock_; // the block being copied, in device pixels
     bool closeHeldOff_ = false;
     class QSocketNotifier* keyWake_ = nullptr;
 

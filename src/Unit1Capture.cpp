@@ -8,7 +8,6 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
-#include <QScreen>
 #include <QTimer>
 #include <QToolTip>
 
@@ -19,8 +18,7 @@
 namespace
 {
 
-// Puts the frame back on the screen and frees the grab's buffers if a grab stops part-way:
-// a user must never be left without the frame.
+// Frees the grab's buffers if a grab stops part-way.
 class GrabRecovery
 {
 public:
@@ -31,7 +29,6 @@ public:
     ~GrabRecovery()
     {
         if (armed_) {
-            form_->setVisible(true);
             form_->endSyori(form_);
         }
     }
@@ -77,10 +74,23 @@ QImage adoptPixels(ombrix::Pixels& pixels)
 
 qint64 profileClock()
 {
-    static const auto origin = std::chrono::steady_clock::now();
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() -
-                                                                origin)
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
       .count();
+}
+
+ombrix::Rect TForm1::deviceArea(const QRect& logical)
+{
+    // Where the window really stands on the screen, in device pixels: the toolkit's own idea of
+    // it is in logical pixels, and is not told where the window manager put the window.
+    const double scale = devicePixelRatioF();
+    ombrix::Rect window = ombrix::platform().windowArea(static_cast<uintptr_t>(winId()));
+    if (window.width <= 0 || window.height <= 0) {
+        const QRect known = rules::toDevice(geometry(), scale);
+        window = { known.x(), known.y(), known.width(), known.height() };
+    }
+    const QRect part = rules::toDevice(logical, scale);
+    return { window.x + part.x(), window.y + part.y(), part.width(), part.height() };
 }
 
 void TForm1::btnCopiClick(QObject*)
@@ -94,49 +104,35 @@ void TForm1::gamenGetModo(QObject*)
     lastGrab = {};
     lastGrab.start = profileClock();
 
-    std::vector<QRectF> displays;
-    for (QScreen* s : QGuiApplication::screens()) {
-        displays.push_back(QRectF(s->geometry()));
-    }
-    const int left = geometry().left();
-    const int top = geometry().top();
-    int haba = 0, taka = 0;
-    if (!displays.empty()) {
-        const QRectF& chosen = displays[rules::chooseDisplay(displays, left)];
-        haba = rules::roundHalfEven(chosen.width());
-        taka = rules::roundHalfEven(chosen.height());
-    }
-    bmpSyokika(haba, taka);
+    // Only the framed area is read, in device pixels: the memory and the time of a grab
+    // follow the frame, not the display.
+    const ombrix::Rect area = deviceArea(rules::pictureRect(size()));
+    bmpSyokika(area.width, area.height);
 
     GrabRecovery recovery(this);
     lastGrab.prepared = profileClock();
     // Our own hint window would otherwise be in the picture.
     QToolTip::hideText();
-    setVisible(false);
-    ombrix::platform().waitHidden(static_cast<uintptr_t>(winId()));
-    lastGrab.hidden = profileClock();
-    ombrix::platform().settleDesktop();
-    lastGrab.settled = profileClock();
-    ombrix::platform().copyDesktop(left + 2, top + 3, *gamenBmp);
-    lastGrab.read = profileClock();
+    ombrix::GrabTimes times;
+    ombrix::platform().grabUnder(static_cast<uintptr_t>(winId()), area, *gamenBmp, &times);
+    lastGrab.hidden = times.hidden;
+    lastGrab.settled = times.settled;
+    lastGrab.read = times.read;
+    lastGrab.shown = times.shown;
     *tensoBmp = adoptPixels(*gamenBmp);
     Image1 = *tensoBmp;
-    setVisible(true);
-    lastGrab.shown = profileClock();
     recovery.disarm();
     endSyori(this);
 }
 
 void TForm1::gazoCopy(QObject*)
 {
-    const int w = std::max(rules::roundHalfEven(width() - 4), 0);
-    const int h = std::max(rules::roundHalfEven(height() - 4), 0);
-    const int cw = std::min(w, Image1.width());
-    const int ch = std::min(h, Image1.height());
-    // The grab is opaque RGB32, whose pixels are ARGB32 pixels with alpha 0xFF.
-    if (cw == w && ch == h && w > 0 && h > 0) {
-        // Every pixel comes from the grab, from its top-left corner on: the picture is a view
-        // of the grab's own rows, which it keeps alive, rather than a copy of them.
+    // The grab is the framed area itself, in device pixels.
+    const int w = Image1.width();
+    const int h = Image1.height();
+    if (w > 0 && h > 0) {
+        // The picture is a view of the grab's own rows, which it keeps alive, rather than a
+        // copy of them. The grab is opaque RGB32, whose pixels are ARGB32 pixels with alpha 0xFF.
         auto* grab = new QImage(Image1);
         *gazoBmp = QImage(
           grab->constBits(),
@@ -148,28 +144,17 @@ void TForm1::gazoCopy(QObject*)
           grab);
         return;
     }
-    if (gazoBmp->width() != w || gazoBmp->height() != h) {
-        *gazoBmp = QImage(w, h, QImage::Format_ARGB32);
-        gazoBmp->fill(Qt::transparent);
-    }
-    for (int y = 0; y < ch; ++y) {
-        std::memcpy(gazoBmp->scanLine(y), Image1.constScanLine(y), static_cast<size_t>(cw) * 4);
-    }
+    *gazoBmp = QImage(std::max(w, 0), std::max(h, 0), QImage::Format_ARGB32);
 }
 
 void TForm1::bmpSyokika(int haba, int taka)
 {
     gamenBmp = std::make_unique<ombrix::Pixels>();
     tensoBmp = std::make_unique<QImage>();
-    haba = std::max(haba, 0);
-    taka = std::max(taka, 0);
-    if (ombrix::platform().lendsPixels(haba, taka)) {
-        // The read brings its own store: no memory to clear here, and no copy there.
-        gamenBmp->width = haba;
-        gamenBmp->height = taka;
-    } else {
-        gamenBmp->resize(haba, taka);
-    }
+    // Only the size: the read brings its own store, which may be memory shared with the
+    // display server that the picture then keeps (no copy).
+    gamenBmp->width = std::max(haba, 0);
+    gamenBmp->height = std::max(taka, 0);
 }
 
 void TForm1::endSyori(QObject*)
@@ -187,13 +172,7 @@ void TForm1::clipCopi(QObject*)
         const auto* pixels = reinterpret_cast<const uint32_t*>(gazoBmp->constBits());
         if (!ombrix::platform().setClipboardPicture(
               gazoBmp->width(), gazoBmp->height(), pixels, gazoBmp->bytesPerLine() / 4)) {
-            // The clipboard keeps its picture for as long as we own the selection, and a view
-            // would keep the whole display-sized grab with it, past the next grab. A picture
-            // of less than half the grab gets rows of its own there (a fraction of a
-            // millisecond); a larger one shares the grab's, which costs little more.
-            const qint64 area = qint64(gazoBmp->width()) * gazoBmp->height();
-            const bool small = 2 * area < qint64(Image1.width()) * Image1.height();
-            putPictureOnClipboard(clipboard, small ? gazoBmp->copy() : *gazoBmp);
+            putPictureOnClipboard(clipboard, *gazoBmp);
         }
         lastGrab.clipboard = profileClock();
         // The earlier grab is free now. Its memory goes once the message is up, out of the way

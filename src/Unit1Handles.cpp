@@ -53,6 +53,11 @@ void TForm1::connectHandle(HandleImage* handle)
         guarded([&] { handleDragged(p); });
     });
     connect(handle, &HandleImage::mouseEntered, this, [this, handle](QObject* s) {
+        if (handle == enteredByShape_) {
+            // The handle came back into the window's shape under a pointer that never moved.
+            enteredByShape_ = nullptr;
+            return;
+        }
         guarded([&] {
             if (handle == imgContIdou) {
                 imgContIdouMouseEnter(s);
@@ -62,6 +67,12 @@ void TForm1::connectHandle(HandleImage* handle)
         });
     });
     connect(handle, &HandleImage::mouseLeft, this, [this, handle](QObject* s) {
+        if (!composited_ && underPointer(handle)) {
+            // The handle left the window's shape, not the pointer the handle (the toolkit may
+            // tell so only at the release that follows): dimWatch_ tells when the pointer
+            // really goes.
+            return;
+        }
         guarded([&] {
             if (handle == imgContIdou) {
                 imgContIdouMouseLeave(s);
@@ -112,7 +123,10 @@ void TForm1::runPressAction(rules::PressAction action)
             const QPoint pointer = QCursor::pos();
             maeMouseX = static_cast<float>(pointer.x());
             maeMouseY = static_cast<float>(pointer.y());
-            timZoom->start();
+            // A timer that runs already keeps its period undisturbed.
+            if (!timZoom->isActive()) {
+                timZoom->start();
+            }
             if (action == rules::PressAction::Move) {
                 StartWindowDrag();
             } else {
@@ -146,13 +160,22 @@ void TForm1::StartWindowDrag()
 {
     drag_ = Drag::Move;
     dragStart_ = geometry();
+    if (sizingCursor_) {
+        QGuiApplication::restoreOverrideCursor();
+        sizingCursor_ = false;
+    }
 }
 
 void TForm1::StartWindowResize()
 {
     drag_ = Drag::Resize;
     dragStart_ = geometry();
-    QGuiApplication::setOverrideCursor(Qt::SizeFDiagCursor);
+    // A second press while the first resize still runs (another button with the left one held)
+    // must not stack a second pointer that the one release would leave behind.
+    if (!sizingCursor_) {
+        QGuiApplication::setOverrideCursor(Qt::SizeFDiagCursor);
+        sizingCursor_ = true;
+    }
 }
 
 void TForm1::handleDragged(QPointF globalPosition)
@@ -170,8 +193,9 @@ void TForm1::handleDragged(QPointF globalPosition)
 
 void TForm1::handleReleased(QObject*, QPointF globalPosition)
 {
-    if (drag_ == Drag::Resize) {
+    if (sizingCursor_) {
         QGuiApplication::restoreOverrideCursor();
+        sizingCursor_ = false;
     }
     drag_ = Drag::None;
     // The release belongs to the control under the pointer, if it is one of the handles.
@@ -203,6 +227,9 @@ void TForm1::imgContIdouMouseEnter(QObject* Sender)
     if (auto* handle = qobject_cast<HandleImage*>(Sender)) {
         handle->setOpacity(1.0);
     }
+    if (!composited_) {
+        updateShape();
+    }
 }
 
 void TForm1::imgContSaizMouseEnter(QObject* Sender)
@@ -223,11 +250,46 @@ void TForm1::imgContSaizMouseLeave(QObject* Sender)
 
 void TForm1::BotanTomeidoSet(float tomeido)
 {
+    const bool wasFaint = imgContIdou->opacity() < 0.1;
     imgContIdou->setOpacity(tomeido);
     imgContSaiz->setOpacity(tomeido);
     for (GlowButton* b : { btnCopi, btnFilSave, btnZoom, btnHelp, btnSaisyouka, btnClose }) {
         b->setOpacity(tomeido);
     }
+    if (composited_) {
+        return;
+    }
+    // Without a compositing manager faint controls leave the window's shape, and with it the
+    // pointer's reach: the server reports no leave for a handle that is not there, so one is
+    // watched for here.
+    const bool faint = tomeido < 0.1;
+    if (faint) {
+        dimWatch_->start();
+    } else {
+        dimWatch_->stop();
+        if (wasFaint) {
+            for (HandleImage* h : { imgContIdou, imgContSaiz }) {
+                if (underPointer(h)) {
+                    enteredByShape_ = h;
+                }
+            }
+        }
+    }
+    updateShape();
+}
+
+bool TForm1::underPointer(const QWidget* control) const
+{
+    return QRect(control->mapToGlobal(QPoint(0, 0)), control->size()).contains(QCursor::pos());
+}
+
+void TForm1::dimWatchTimer()
+{
+    if (drag_ != Drag::None || underPointer(imgContIdou) || underPointer(imgContSaiz)) {
+        return;
+    }
+    dimWatch_->stop();
+    imgContIdouMouseLeave(imgContIdou);
 }
 
 void TForm1::fmKeijoKiok(QObject*)

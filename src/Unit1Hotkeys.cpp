@@ -16,6 +16,7 @@ void TForm1::TtimKeyGetTimer(QObject*)
     if (syoriChu) {
         return;
     }
+    refreshSeeThrough();
     ombrix::Platform& keys = ombrix::platform();
     // A close the settings file refused waits until its key is let go, rather than failing
     // again with its message at every tick.
@@ -47,7 +48,9 @@ void TForm1::sleepUntilKeys()
         connect(keyWake_, &QSocketNotifier::activated, this, [this] {
             guarded([&] {
                 ombrix::Platform& keys = ombrix::platform();
-                // Asking takes in the waiting events.
+                // Asking takes in the waiting events, a compositing manager's start or end among
+                // them.
+                refreshSeeThrough();
                 const bool ctrlAlt =
                   keys.keyDown(ombrix::vk::Control) && keys.keyDown(ombrix::vk::Menu);
                 if (ctrlAlt || closeHeldOff_) {

@@ -7,7 +7,10 @@
 #include "controls/ImageViewer.h"
 
 #include <QCursor>
+#include <QSize>
 #include <QTimer>
+
+#include <array>
 
 void TForm1::timZoomTimer(QObject*)
 {
@@ -26,28 +29,26 @@ void TForm1::timZoomTimer(QObject*)
 
 void TForm1::zoomIn(QObject*)
 {
-    const auto left = [] { return Form1->geometry().left(); };
-    const auto top = [] { return Form1->geometry().top(); };
-    zoomX = left() + 3;
-    zoomY = top() + 4;
-    zoom(this, Form2->IViewTL);
-    zoomX = left() + Form1->width() - 52;
-    zoomY = top() + 4;
-    zoom(this, Form2->IViewTR);
-    zoomX = left() + 3;
-    zoomY = top() + Form1->height() - 52;
-    zoom(this, Form2->IViewBL);
-    zoomX = left() + Form1->width() - 52;
-    zoomY = top() + Form1->height() - 52;
-    zoom(this, Form2->IViewBR);
+    // The blocks are taken in device pixels, where the frame really stands on the screen.
+    const std::array<QRect, 4> blocks = rules::zoomBlocks(Form1->size(), zoomHaba);
+    ImageViewer* const views[] = { Form2->IViewTL, Form2->IViewTR, Form2->IViewBL, Form2->IViewBR };
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        const ombrix::Rect block = Form1->deviceArea(blocks[i]);
+        zoomX = block.x;
+        zoomY = block.y;
+        zoomBlock_ = QSize(block.width, block.height);
+        zoom(this, views[i]);
+    }
 }
 
 void TForm1::zoom(QObject*, ImageViewer* img)
 {
-    bmpSyokika(zoomHaba, zoomTaka);
+    bmpSyokika(zoomBlock_.width(), zoomBlock_.height());
     // The frame stays on the screen: the blocks show what the user sees.
     ombrix::platform().copyDesktop(zoomX, zoomY, *gamenBmp);
     *tensoBmp = adoptPixels(*gamenBmp);
+    // Shown at the size of a 50 x 50 block whatever the display's scale.
+    tensoBmp->setDevicePixelRatio(static_cast<double>(zoomBlock_.width()) / zoomHaba);
     img->setBitmap(*tensoBmp);
     endSyori(this);
 }

@@ -28,6 +28,14 @@ void GlowButton::setOpacity(double value)
     }
 }
 
+void GlowButton::setComposited(bool composited)
+{
+    if (composited_ != composited) {
+        composited_ = composited;
+        update();
+    }
+}
+
 void GlowButton::setGlowColour(const QColor& colour)
 {
     if (glow_ != colour) {
@@ -39,7 +47,7 @@ void GlowButton::setGlowColour(const QColor& colour)
 void GlowButton::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    p.setOpacity(opacity_);
+    p.setOpacity(composited_ ? opacity_ : 1.0);
     const QRect r = rect();
     QLinearGradient face(r.topLeft(), r.bottomLeft());
     face.setColorAt(0, isDown() ? QColor(0xC8, 0xC8, 0xC8) : QColor(0xF4, 0xF4, 0xF4));

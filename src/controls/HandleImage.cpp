@@ -36,6 +36,14 @@ void HandleImage::setOpacity(double value)
     }
 }
 
+void HandleImage::setComposited(bool composited)
+{
+    if (composited_ != composited) {
+        composited_ = composited;
+        update();
+    }
+}
+
 void HandleImage::setGlowColour(const QColor& colour)
 {
     if (glow_ != colour) {
@@ -82,7 +90,7 @@ QPixmap HandleImage::resizePicture()
 void HandleImage::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    p.setOpacity(opacity_);
+    p.setOpacity(composited_ ? opacity_ : 1.0);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     p.drawPixmap(rect(), picture_);
     paintInnerGlow(p, rect(), glow_, kGlowSoftness, kGlowOpacity);

@@ -14,6 +14,9 @@ public:
 
     double opacity() const { return opacity_; }
     void setOpacity(double value);
+    // Where no compositing manager blends windows, a half-transparent pixel shows dark: the
+    // control is then drawn opaque, and its window's shape lets the desktop through instead.
+    void setComposited(bool composited);
 
     QColor glowColour() const { return glow_; }
     void setGlowColour(const QColor& colour);
@@ -52,5 +55,6 @@ protected:
 private:
     QPixmap picture_;
     double opacity_ = 0.5;
+    bool composited_ = true;
     QColor glow_;
 };

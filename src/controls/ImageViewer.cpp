@@ -52,7 +52,7 @@ double ImageViewer::wheeledScale(double scale, int angleDelta)
 
 QPointF ImageViewer::pictureOffset() const
 {
-    const QSizeF shown = QSizeF(bitmap_.size()) * scale_;
+    const QSizeF shown = bitmap_.deviceIndependentSize() * scale_;
     const QRect v = viewport();
     if (centred_) {
         return { std::round((v.width() - shown.width()) / 2),
@@ -78,7 +78,7 @@ void ImageViewer::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::Antialiasing, false);
     p.setRenderHint(QPainter::SmoothPixmapTransform, true);
     const QPointF at = QPointF(v.topLeft()) + pictureOffset();
-    p.drawImage(QRectF(at, QSizeF(bitmap_.size()) * scale_), bitmap_);
+    p.drawImage(QRectF(at, bitmap_.deviceIndependentSize() * scale_), bitmap_);
 }
 
 void ImageViewer::wheelEvent(QWheelEvent* event)

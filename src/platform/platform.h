@@ -15,7 +15,7 @@ namespace ombrix
 struct Pixels {
     int width = 0;
     int height = 0;
-    // The pixels are here, or in memory that the platform lent (see Platform::lendsPixels);
+    // The pixels are here, or in memory that the platform lent (see Platform::copyDesktop);
     // dropping the last reference to `lent` gives that memory back.
     std::vector<uint32_t> argb;
     std::shared_ptr<uint32_t> lent;
@@ -37,6 +37,15 @@ struct Rect {
     int y = 0;
     int width = 0;
     int height = 0;
+};
+
+// When each step of a grab ended, in nanoseconds of std::chrono::steady_clock (for the
+// benchmarks).
+struct GrabTimes {
+    int64_t hidden = 0;  // the window is off the screen
+    int64_t settled = 0; // what it covered has been repainted
+    int64_t read = 0;
+    int64_t shown = 0; // the window is back
 };
 
 // How the system asked the program to show its main window at start.
@@ -71,28 +80,37 @@ class Platform
 public:
     virtual ~Platform() = default;
 
-    // Copies the desktop block whose top-left corner is (x, y) in desktop coordinates into `into`,
-    // which the caller has sized. Every pixel of `into` is written (the caller may pass a store
-    // with stale content); pixels outside every display come out black. When the caller set
-    // only the size (no store), the platform reads into memory of its own and lends it, or
-    // makes the store itself.
+    // Copies the desktop block whose top-left pixel is (x, y), in device pixels of the desktop,
+    // into `into`, which the caller has sized. Every pixel of `into` is written (the caller may
+    // pass a store with stale content); pixels outside every display come out black. When the
+    // caller set only the size (no store), the platform makes the store, or lends memory of its
+    // own (shared with the display server, which saves a copy of every pixel).
     virtual void copyDesktop(int x, int y, Pixels& into) = 0;
 
-    // Whether a block of this size is best read into memory that the platform lends (memory
-    // it shares with the display server, which saves a copy of every pixel), so that the
-    // caller should set only the block's size.
-    virtual bool lendsPixels(int /*width*/, int /*height*/) { return false; }
+    // Where a top-level window of ours stands on the desktop, in device pixels; an empty
+    // rectangle when the system cannot tell.
+    virtual Rect windowArea(uintptr_t window) = 0;
+
+    // The desktop under a top-level window of ours, as it shows without the window: `area` (device
+    // pixels of the desktop, like copyDesktop's) is read once the window, and any frame the
+    // window manager put around it, is off the screen and what it covered has been repainted.
+    // The window is back as it was when this returns: same place, size and state, never
+    // re-placed, resized or minimised by the window manager. `into` is filled as by copyDesktop.
+    virtual void grabUnder(uintptr_t window, const Rect& area, Pixels& into, GrabTimes* times) = 0;
 
     // Gives back memory that was lent for reads and has come back, once no read is under way.
     virtual void releaseSpareMemory() {}
 
-    // Returns once the given top-level window (and any frame the window manager put around it)
-    // is really off the screen.
-    virtual void waitHidden(uintptr_t window) = 0;
+    // Sets the part of a top-level window that is drawn and takes the mouse, in device pixels of
+    // the window; false when the toolkit is to do it (then nothing was changed).
+    virtual bool setWindowShape(uintptr_t /*window*/, const std::vector<Rect>& /*parts*/)
+    {
+        return false;
+    }
 
-    // Gives what the hidden window uncovered a moment to repaint itself; systems that hide a
-    // window synchronously need none.
-    virtual void settleDesktop() {}
+    // Whether a compositing manager blends see-through windows with what lies beneath; where
+    // none does, a half-transparent pixel shows as a dark one.
+    virtual bool compositing() { return true; }
 
     // Whether the key with this Windows virtual-key code is down now, whichever program has focus.
     virtual bool keyDown(int virtualKey) = 0;

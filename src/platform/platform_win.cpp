@@ -134,6 +134,25 @@ void blackOutsideMonitors(int x, int y, Pixels& into)
     }
 }
 
+// Waits for the desktop window manager's next two compositions, so that a change of a window
+// has reached the screen; where it does not run, a change shows at once.
+void waitForComposition()
+{
+    using DwmFlushFn = HRESULT(WINAPI*)();
+    static const auto flush = [] {
+        HMODULE dwm = LoadLibraryW(L"dwmapi.dll");
+        return dwm ? reinterpret_cast<DwmFlushFn>(
+                       reinterpret_cast<void*>(GetProcAddress(dwm, "DwmFlush")))
+                   : nullptr;
+    }();
+    if (flush) {
+        flush();
+        flush();
+    } else {
+        GdiFlush();
+    }
+}
+
 class WinPlatform final : public Platform
 {
 public:
@@ -143,6 +162,10 @@ public:
         const int h = into.height;
         if (w <= 0 || h <= 0) {
             return;
+        }
+        if (into.lent || into.argb.size() != static_cast<size_t>(w) * static_cast<size_t>(h)) {
+            into.lent.reset();
+            into.argb.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
         }
         BITMAPINFO info{};
         info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
@@ -180,8 +203,42 @@ public:
         blackOutsideMonitors(x, y, into);
     }
 
-    // Hiding a window takes effect at once here: the copy follows it with nothing between.
-    void waitHidden(uintptr_t) override {}
+    Rect windowArea(uintptr_t window) override
+    {
+        RECT r{};
+        if (!GetWindowRect(reinterpret_cast<HWND>(window), &r)) {
+            return {};
+        }
+        return { r.left, r.top, r.right - r.left, r.bottom - r.top };
+    }
+
+    // The window leaves the screen through an empty window region rather than by hiding it,
+    // which would change its state; the desktop window manager shows the change at its next
+    // composition, which DwmFlush waits for.
+    void grabUnder(uintptr_t window, const Rect& area, Pixels& into, GrabTimes*) override
+    {
+        const HWND hwnd = reinterpret_cast<HWND>(window);
+        HRGN saved = CreateRectRgn(0, 0, 0, 0);
+        const bool hadRegion = GetWindowRgn(hwnd, saved) != ERROR;
+        SetWindowRgn(hwnd, CreateRectRgn(0, 0, 0, 0), TRUE);
+        waitForComposition();
+        into.width = area.width;
+        into.height = area.height;
+        into.lent.reset();
+        into.argb.resize(static_cast<size_t>(std::max(area.width, 0)) *
+                         static_cast<size_t>(std::max(area.height, 0)));
+        try {
+            copyDesktop(area.x, area.y, into);
+        } catch (...) {
+            SetWindowRgn(hwnd, hadRegion ? saved : nullptr, TRUE);
+            throw;
+        }
+        // The system owns a region once it is set; ours is freed only when it was not used.
+        SetWindowRgn(hwnd, hadRegion ? saved : nullptr, TRUE);
+        if (!hadRegion) {
+            DeleteObject(saved);
+        }
+    }
 
     bool keyDown(int virtualKey) override { return GetKeyState(virtualKey) < 0; }
 

@@ -34,6 +34,8 @@ public:
         if (onCopy) {
             onCopy();
         }
+        into.lent.reset();
+        into.argb.resize(static_cast<size_t>(into.width) * static_cast<size_t>(into.height));
         for (int row = 0; row < into.height; ++row) {
             for (int col = 0; col < into.width; ++col) {
                 into.argb[static_cast<size_t>(row) * into.width + col] =
@@ -41,7 +43,18 @@ public:
             }
         }
     }
-    void waitHidden(uintptr_t) override { ++waits; }
+    // Unknown: the program then places its windows by the toolkit's own geometry.
+    ombrix::Rect windowArea(uintptr_t) override { return {}; }
+    void grabUnder(uintptr_t,
+                   const ombrix::Rect& area,
+                   ombrix::Pixels& into,
+                   ombrix::GrabTimes*) override
+    {
+        ++waits;
+        into.width = area.width;
+        into.height = area.height;
+        copyDesktop(area.x, area.y, into);
+    }
     bool keyDown(int virtualKey) override
     {
         log.push_back(QString("key %1").arg(virtualKey, 2, 16, QChar('0')));

@@ -4,6 +4,8 @@
 #include "GuiFixture.h"
 #include "Unit2.h"
 
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QTest>
 
 #include <unistd.h>
@@ -47,10 +49,21 @@ void HotkeysGuiTest::cleanupTestCase()
 void HotkeysGuiTest::init()
 {
     TForm1* f = fixture.form1.get();
-    if (!f->isVisible() || f->isMinimized()) {
-        f->showNormal();
-        QVERIFY(QTest::qWaitForWindowExposed(f));
+    // A minimise of the row before may reach the window manager only now: the frame must stay
+    // shown for a moment before the row starts.
+    QElapsedTimer shownFor;
+    QDeadlineTimer deadline(5000);
+    while (!deadline.hasExpired() && (!shownFor.isValid() || shownFor.elapsed() < 200)) {
+        if (!f->isVisible() || f->isMinimized()) {
+            f->showNormal();
+            QVERIFY(QTest::qWaitForWindowExposed(f));
+            shownFor.invalidate();
+        } else if (!shownFor.isValid()) {
+            shownFor.start();
+        }
+        QTest::qWait(20);
     }
+    QVERIFY(f->isVisible() && !f->isMinimized());
     fixture.form2->hide();
     fixture.fake->log.clear();
     fixture.fake->down.clear();

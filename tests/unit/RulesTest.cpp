@@ -6,8 +6,10 @@ class RulesTest : public QObject
 {
     Q_OBJECT
 private slots:
-    void chooseDisplay_data();
-    void chooseDisplay();
+    void toDevice_data();
+    void toDevice();
+    void pictureInsideTheFrameAtAnyScale();
+    void zoomBlocks();
     void roundHalfEven_data();
     void roundHalfEven();
     void fullStop_data();
@@ -18,44 +20,68 @@ private slots:
     void iniInteger();
 };
 
-using Displays = std::vector<QRectF>;
-Q_DECLARE_METATYPE(Displays)
-
-void RulesTest::chooseDisplay_data()
+void RulesTest::toDevice_data()
 {
-    QTest::addColumn<Displays>("displays");
-    QTest::addColumn<int>("frameLeft");
-    QTest::addColumn<int>("expected");
+    QTest::addColumn<QRect>("logical");
+    QTest::addColumn<double>("scale");
+    QTest::addColumn<QRect>("device");
 
-    const Displays one{ { 0, 0, 1920, 1080 } };
-    QTest::addRow("one display, frame at 0") << one << 0 << 0;
-    QTest::addRow("one display, frame inside") << one << 700 << 0;
-    QTest::addRow("one display, frame left of it") << one << -50 << 0;
-
-    const Displays sideBySide{ { 0, 0, 1920, 1080 }, { 1920, 0, 1280, 1024 } };
-    QTest::addRow("two, frame on the first") << sideBySide << 100 << 0;
-    QTest::addRow("two, frame on the second") << sideBySide << 2000 << 1;
-    QTest::addRow("two, left edge equal to the second's") << sideBySide << 1920 << 0;
-    QTest::addRow("two, one pixel past the second's edge") << sideBySide << 1921 << 1;
-
-    // Listed right to left: the last listed display left of the frame wins, not the nearest.
-    const Displays outOfOrder{ { 1920, 0, 1280, 1024 }, { 0, 0, 1920, 1080 } };
-    QTest::addRow("out of order, frame on the right one") << outOfOrder << 2500 << 1;
-    QTest::addRow("out of order, frame on the left one") << outOfOrder << 500 << 1;
-
-    const Displays negative{ { 0, 0, 1920, 1080 }, { -1280, -200, 1280, 1024 } };
-    QTest::addRow("display left of the primary") << negative << -600 << 1;
-    QTest::addRow("frame left of everything") << negative << -1280 << 0;
-
-    QTest::addRow("no displays") << Displays{} << 10 << 0;
+    const QRect picture(2, 3, 380, 242);
+    QTest::addRow("scale 1 changes nothing") << picture << 1.0 << picture;
+    QTest::addRow("scale 2 doubles") << picture << 2.0 << QRect(4, 6, 760, 484);
+    // Halves round away from zero: 3 x 1.5 = 4.5 -> 5.
+    QTest::addRow("scale 1.5") << picture << 1.5 << QRect(3, 5, 570, 363);
+    QTest::addRow("scale 1.25") << picture << 1.25 << QRect(3, 4, 475, 303);
+    QTest::addRow("a one-pixel line at 1.5 is two pixels wide")
+      << QRect(2, 2, 1, 100) << 1.5 << QRect(3, 3, 2, 150);
+    QTest::addRow("a one-pixel line at 1.25 stays one pixel wide")
+      << QRect(2, 2, 1, 100) << 1.25 << QRect(3, 3, 1, 125);
+    QTest::addRow("negative corner") << QRect(-3, -1, 10, 10) << 1.5 << QRect(-5, -2, 15, 15);
 }
 
-void RulesTest::chooseDisplay()
+void RulesTest::toDevice()
 {
-    QFETCH(Displays, displays);
-    QFETCH(int, frameLeft);
-    QFETCH(int, expected);
-    QCOMPARE(rules::chooseDisplay(displays, frameLeft), expected);
+    QFETCH(QRect, logical);
+    QFETCH(double, scale);
+    QFETCH(QRect, device);
+    QCOMPARE(rules::toDevice(logical, scale), device);
+}
+
+// At every scale the picture lies inside the frame's white ring and ends inside the window,
+// and keeps the frame's own proportions: 4 logical pixels narrower and lower, scaled.
+void RulesTest::pictureInsideTheFrameAtAnyScale()
+{
+    for (const double scale : { 1.0, 1.25, 1.5, 1.75, 2.0, 2.5, 3.0 }) {
+        for (const QSize frame : { QSize(384, 246), QSize(37, 41), QSize(1920, 1080) }) {
+            const QRect window(
+              QPoint(0, 0), QSize(qRound(frame.width() * scale), qRound(frame.height() * scale)));
+            const QRect white = rules::toDevice(QRect(0, 0, frame.width(), 1), scale);
+            const QRect picture = rules::toDevice(rules::pictureRect(frame), scale);
+            const QString where =
+              QString("scale %1, frame %2x%3").arg(scale).arg(frame.width()).arg(frame.height());
+            QVERIFY2(window.contains(picture), qPrintable(where));
+            QVERIFY2(picture.top() > white.bottom(), qPrintable(where));
+            QVERIFY2(picture.left() >= white.height(), qPrintable(where));
+            QCOMPARE(picture.width(), qRound((frame.width() - 4) * scale));
+            QCOMPARE(picture.height(), qRound((frame.height() - 4) * scale));
+        }
+    }
+}
+
+void RulesTest::zoomBlocks()
+{
+    // A frame of 384 x 246 at (100, 100) takes its blocks at (103, 104), (432, 104), (103, 294)
+    // and (432, 294) on the desktop.
+    const auto blocks = rules::zoomBlocks(QSize(384, 246), 50);
+    const QRect expected[] = {
+        { 3, 4, 50, 50 }, { 332, 4, 50, 50 }, { 3, 194, 50, 50 }, { 332, 194, 50, 50 }
+    };
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        QCOMPARE(blocks[i], expected[i]);
+    }
+    // The right-hand blocks end on the inner line's right column, W - 3.
+    QCOMPARE(blocks[3].right(), 384 - 3);
+    QCOMPARE(blocks[3].bottom(), 246 - 3);
 }
 
 void RulesTest::roundHalfEven_data()

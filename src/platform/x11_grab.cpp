@@ -1,0 +1,619 @@
+#include "x11_grab.h"
+
+#include "pixel_rows.h"
+#include "x11_connection.h"
+
+#include <X11/Xutil.h>
+#include <X11/extensions/Xdamage.h>
+#include <X11/extensions/shape.h>
+#include <poll.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+namespace ombrix::x11
+{
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+
+int64_t nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+      .count();
+}
+
+Rect intersect(const Rect& a, const Rect& b)
+{
+    const int x0 = std::max(a.x, b.x), y0 = std::max(a.y, b.y);
+    const int x1 = std::min(a.x + a.width, b.x + b.width);
+    const int y1 = std::min(a.y + a.height, b.y + b.height);
+    return { x0, y0, std::max(x1 - x0, 0), std::max(y1 - y0, 0) };
+}
+
+bool empty(const Rect& r)
+{
+    return r.width <= 0 || r.height <= 0;
+}
+
+// Reads at least this many bytes go straight into a segment that the picture then keeps.
+constexpr size_t kLendFrom = 1 << 20;
+
+PixelFormat formatOf(const XImage* image)
+{
+    PixelFormat f;
+    f.bitsPerPixel = image->bits_per_pixel;
+    f.redMask = static_cast<uint32_t>(image->red_mask);
+    f.greenMask = static_cast<uint32_t>(image->green_mask);
+    f.blueMask = static_cast<uint32_t>(image->blue_mask);
+    f.msbFirst = image->byte_order == MSBFirst;
+    return f;
+}
+
+XImage* shmImage(Display* d, SegmentPool::Segment& segment, int w, int h)
+{
+    const int screen = DefaultScreen(d);
+    return XShmCreateImage(d,
+                           DefaultVisual(d, screen),
+                           static_cast<unsigned>(DefaultDepth(d, screen)),
+                           ZPixmap,
+                           segment.info.shmaddr,
+                           &segment.info,
+                           static_cast<unsigned>(w),
+                           static_cast<unsigned>(h));
+}
+
+void dropImage(XImage* image)
+{
+    if (image) {
+        image->data = nullptr; // the segment's memory is not the image's to free
+        XDestroyImage(image);
+    }
+}
+
+std::unique_ptr<SegmentPool::Segment> newSegment(Display* d, size_t bytes)
+{
+    auto segment = std::make_unique<SegmentPool::Segment>();
+    segment->bytes = bytes;
+    segment->info.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+    if (segment->info.shmid < 0) {
+        return nullptr;
+    }
+    void* address = shmat(segment->info.shmid, nullptr, 0);
+    // Marked for removal now, so that the segment goes away with the process whatever happens.
+    shmctl(segment->info.shmid, IPC_RMID, nullptr);
+    if (address == reinterpret_cast<void*>(-1)) {
+        return nullptr;
+    }
+    segment->info.shmaddr = static_cast<char*>(address);
+    segment->info.readOnly = False;
+    // The pages are made ready now, not when the server's copy first touches them.
+    std::memset(address, 0, bytes);
+    ErrorTrap trap(d);
+    const bool attached = XShmAttach(d, &segment->info);
+    if (!attached || trap.failed()) {
+        shmdt(address);
+        return nullptr;
+    }
+    return segment;
+}
+
+void giveUp(Display* d, const std::vector<std::unique_ptr<SegmentPool::Segment>>& segments)
+{
+    for (const auto& segment : segments) {
+        if (!segment) {
+            continue;
+        }
+        if (d) {
+            XShmDetach(d, &segment->info);
+        }
+        shmdt(segment->info.shmaddr);
+    }
+}
+
+// The window and the window manager's frame around it: the ancestor just below the root.
+Window frameOf(Display* d, Window window)
+{
+    Window current = window;
+    for (int depth = 0; depth < 16; ++depth) {
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned int count = 0;
+        ErrorTrap trap(d);
+        const Status ok = XQueryTree(d, current, &root, &parent, &children, &count);
+        if (children) {
+            XFree(children);
+        }
+        if (!ok || trap.failed() || parent == root || parent == 0) {
+            break;
+        }
+        current = parent;
+    }
+    return current;
+}
+
+// A window's bounding shape, kept while the window is off the screen and put back after.
+class HiddenShape
+{
+public:
+    HiddenShape(Display* d, Window window)
+      : d_(d)
+      , window_(window)
+    {
+        ErrorTrap trap(d);
+        int bShaped = 0, cShaped = 0, x = 0, y = 0, cx = 0, cy = 0;
+        unsigned int w = 0, h = 0, cw = 0, ch = 0;
+        XShapeQueryExtents(d, window, &bShaped, &x, &y, &w, &h, &cShaped, &cx, &cy, &cw, &ch);
+        shaped_ = bShaped;
+        if (shaped_) {
+            int count = 0;
+            XRectangle* rects = XShapeGetRectangles(d, window, ShapeBounding, &count, &ordering_);
+            if (rects) {
+                rects_.assign(rects, rects + count);
+                XFree(rects);
+            }
+        }
+        XShapeCombineRectangles(d, window, ShapeBounding, 0, 0, nullptr, 0, ShapeSet, YXBanded);
+        valid_ = !trap.failed();
+    }
+
+    ~HiddenShape()
+    {
+        if (!valid_) {
+            return;
+        }
+        ErrorTrap trap(d_);
+        if (shaped_) {
+            XShapeCombineRectangles(d_,
+                                    window_,
+                                    ShapeBounding,
+                                    0,
+                                    0,
+                                    rects_.data(),
+                                    static_cast<int>(rects_.size()),
+                                    ShapeSet,
+                                    ordering_);
+        } else {
+            XShapeCombineMask(d_, window_, ShapeBounding, 0, 0, None, ShapeSet);
+        }
+    }
+
+    HiddenShape(const HiddenShape&) = delete;
+    HiddenShape& operator=(const HiddenShape&) = delete;
+
+private:
+    Display* d_;
+    Window window_;
+    bool shaped_ = false;
+    bool valid_ = false;
+    int ordering_ = Unsorted;
+    std::vector<XRectangle> rects_;
+};
+
+} // namespace
+
+SegmentPool::~SegmentPool()
+{
+    for (const auto& segment : segments) {
+        shmdt(segment->info.shmaddr);
+    }
+}
+
+void SegmentPool::giveBack(const void* address)
+{
+    std::lock_guard lock(mutex);
+    for (const auto& segment : segments) {
+        if (segment->info.shmaddr == address) {
+            segment->lent = false;
+        }
+    }
+}
+
+std::vector<std::unique_ptr<SegmentPool::Segment>> SegmentPool::removeFree()
+{
+    std::vector<std::unique_ptr<Segment>> free;
+    std::lock_guard lock(mutex);
+    for (auto it = segments.begin(); it != segments.end();) {
+        if ((*it)->lent) {
+            ++it;
+        } else {
+            free.push_back(std::move(*it));
+            it = segments.erase(it);
+        }
+    }
+    return free;
+}
+
+Grabber::~Grabber() = default;
+
+void Grabber::detach(Display* d)
+{
+    {
+        std::lock_guard lock(pool_->mutex);
+        for (const auto& segment : pool_->segments) {
+            XShmDetach(d, &segment->info);
+        }
+    }
+    if (scratch_) {
+        XShmDetach(d, &scratch_->info);
+        shmdt(scratch_->info.shmaddr);
+        scratch_.reset();
+    }
+}
+
+bool Grabber::shmUsable(Display* d)
+{
+    if (shm_ < 0) {
+        shm_ = XShmQueryExtension(d) ? 1 : 0;
+    }
+    return shm_ == 1;
+}
+
+SegmentPool::Segment* Grabber::takeSegment(Display* d, size_t bytes)
+{
+    // A free segment of exactly this size, or a new one. Free segments of other sizes, and any
+    // beyond the one taken, are given up: the pool holds one spare at most.
+    SegmentPool::Segment* chosen = nullptr;
+    auto free = pool_->removeFree();
+    for (auto& segment : free) {
+        if (segment->bytes == bytes) {
+            segment->lent = true;
+            chosen = segment.get();
+            std::lock_guard lock(pool_->mutex);
+            pool_->segments.push_back(std::move(segment));
+            break;
+        }
+    }
+    giveUp(d, free);
+    if (chosen) {
+        return chosen;
+    }
+    auto segment = newSegment(d, bytes);
+    if (!segment) {
+        return nullptr;
+    }
+    segment->lent = true;
+    std::lock_guard lock(pool_->mutex);
+    pool_->segments.push_back(std::move(segment));
+    return pool_->segments.back().get();
+}
+
+void Grabber::read(Display* d, const ScreenLayout& screen, const Rect& area, Pixels& into)
+{
+    into.width = std::max(area.width, 0);
+    into.height = std::max(area.height, 0);
+    const size_t count = static_cast<size_t>(into.width) * static_cast<size_t>(into.height);
+    const Rect inRoot = intersect(area, screen.root);
+    std::vector<Rect> shown;
+    for (const Rect& m : screen.monitors) {
+        const Rect r = intersect(m, screen.root);
+        if (!empty(r)) {
+            shown.push_back(r);
+        }
+    }
+    SegmentPool::Segment* prepared = prepared_;
+    prepared_ = nullptr;
+    const bool ownStore = into.lent || into.argb.size() == count;
+    if (!ownStore) {
+        if (prepared && prepared->bytes != count * 4) {
+            pool_->giveBack(prepared->info.shmaddr);
+            prepared = nullptr;
+        }
+        prepared_ = prepared;
+        if (!empty(inRoot) && count * 4 >= kLendFrom && readLent(d, inRoot, area, into)) {
+            blackOutside(shown, area.x, area.y, into.width, into.height, into.bits(), into.width);
+            return;
+        }
+        into.lent.reset();
+        into.argb.resize(count);
+    } else if (prepared) {
+        pool_->giveBack(prepared->info.shmaddr);
+    }
+    if (!empty(inRoot)) {
+        readInto(d, inRoot, area, into.bits());
+    }
+    blackOutside(shown, area.x, area.y, into.width, into.height, into.bits(), into.width);
+}
+
+bool Grabber::readLent(Display* d, const Rect& inRoot, const Rect& area, Pixels& into)
+{
+    if (!shmUsable(d)) {
+        return false;
+    }
+    const size_t stride = static_cast<size_t>(area.width);
+    const size_t bytes = stride * static_cast<size_t>(area.height) * 4;
+    SegmentPool::Segment* segment = prepared_;
+    prepared_ = nullptr;
+    if (!segment) {
+        segment = takeSegment(d, bytes);
+    }
+    if (!segment) {
+        return false;
+    }
+    XImage* image = shmImage(d, *segment, inRoot.width, inRoot.height);
+    // The rows arrive packed at the segment's start, which only a plain 32-bit format allows
+    // to be spread out in place.
+    bool ok = image && isPlainArgb(formatOf(image)) &&
+              image->bytes_per_line == static_cast<int>(inRoot.width) * 4;
+    if (ok) {
+        ErrorTrap trap(d);
+        ok = XShmGetImage(d, DefaultRootWindow(d), image, inRoot.x, inRoot.y, AllPlanes) &&
+             !trap.failed();
+        if (!ok) {
+            shm_ = 0; // the server refused once; do not ask again
+        }
+    }
+    dropImage(image);
+    if (!ok) {
+        pool_->giveBack(segment->info.shmaddr);
+        return false;
+    }
+    // Spread the packed rows out from the last one up, so that no row lands on one not yet
+    // moved.
+    auto* bits = reinterpret_cast<uint32_t*>(segment->info.shmaddr);
+    const int dx = inRoot.x - area.x;
+    const int dy = inRoot.y - area.y;
+    for (int row = inRoot.height - 1; row >= 0; --row) {
+        moveOpaque(bits + static_cast<size_t>(row) * inRoot.width,
+                   bits + static_cast<size_t>(dy + row) * stride + dx,
+                   static_cast<size_t>(inRoot.width));
+    }
+    into.argb.clear();
+    into.argb.shrink_to_fit();
+    into.lent = std::shared_ptr<uint32_t>(bits, [pool = pool_](uint32_t* p) { pool->giveBack(p); });
+    return true;
+}
+
+void Grabber::readInto(Display* d, const Rect& inRoot, const Rect& area, uint32_t* bits)
+{
+    const size_t stride = static_cast<size_t>(area.width);
+    uint32_t* out = bits + static_cast<size_t>(inRoot.y - area.y) * stride + (inRoot.x - area.x);
+    if (shmUsable(d) && readScratch(d, inRoot, out, stride)) {
+        return;
+    }
+    ErrorTrap trap(d);
+    XImage* image = XGetImage(d,
+                              DefaultRootWindow(d),
+                              inRoot.x,
+                              inRoot.y,
+                              static_cast<unsigned>(inRoot.width),
+                              static_cast<unsigned>(inRoot.height),
+                              AllPlanes,
+                              ZPixmap);
+    if (trap.failed() || !image) {
+        if (image) {
+            XDestroyImage(image);
+        }
+        throw std::runtime_error("画面の画像を読み取れません");
+    }
+    convertRows(reinterpret_cast<const unsigned char*>(image->data),
+                static_cast<size_t>(image->bytes_per_line),
+                formatOf(image),
+                inRoot.width,
+                inRoot.height,
+                out,
+                stride);
+    XDestroyImage(image);
+}
+
+bool Grabber::readScratch(Display* d, const Rect& part, uint32_t* out, size_t stride)
+{
+    XShmSegmentInfo probe{};
+    const int screen = DefaultScreen(d);
+    XImage* image = XShmCreateImage(d,
+                                    DefaultVisual(d, screen),
+                                    static_cast<unsigned>(DefaultDepth(d, screen)),
+                                    ZPixmap,
+                                    nullptr,
+                                    &probe,
+                                    static_cast<unsigned>(part.width),
+                                    static_cast<unsigned>(part.height));
+    if (!image) {
+        return false;
+    }
+    // The server pads every row (to 32 bits, say): the image tells how far apart rows lie.
+    const size_t needed = static_cast<size_t>(image->bytes_per_line) * part.height;
+    XDestroyImage(image);
+    if (!scratch_ || scratch_->bytes < needed) {
+        if (scratch_) {
+            XShmDetach(d, &scratch_->info);
+            shmdt(scratch_->info.shmaddr);
+        }
+        scratch_ = newSegment(d, needed);
+        if (!scratch_) {
+            shm_ = 0;
+            return false;
+        }
+    }
+    image = shmImage(d, *scratch_, part.width, part.height);
+    if (!image) {
+        return false;
+    }
+    ErrorTrap trap(d);
+    const bool ok =
+      XShmGetImage(d, DefaultRootWindow(d), image, part.x, part.y, AllPlanes) && !trap.failed();
+    if (ok) {
+        convertRows(reinterpret_cast<const unsigned char*>(image->data),
+                    static_cast<size_t>(image->bytes_per_line),
+                    formatOf(image),
+                    part.width,
+                    part.height,
+                    out,
+                    stride);
+    } else {
+        shm_ = 0; // the server refused once; do not ask again
+    }
+    dropImage(image);
+    return ok;
+}
+
+Rect Grabber::windowArea(Display* d, Window window)
+{
+    ErrorTrap trap(d);
+    Window root = 0, child = 0;
+    int x = 0, y = 0, rx = 0, ry = 0;
+    unsigned int w = 0, h = 0, border = 0, depth = 0;
+    if (!XGetGeometry(d, window, &root, &x, &y, &w, &h, &border, &depth) ||
+        !XTranslateCoordinates(d, window, root, 0, 0, &rx, &ry, &child) || trap.failed()) {
+        return {};
+    }
+    return { rx, ry, static_cast<int>(w), static_cast<int>(h) };
+}
+
+void Grabber::grabUnder(Display* d,
+                        const ScreenLayout& screen,
+                        Window window,
+                        const Rect& area,
+                        Pixels& into,
+                        GrabTimes* times,
+                        const std::function<void()>& pump)
+{
+    if (shape_ < 0) {
+        int event = 0, error = 0;
+        shape_ = XShapeQueryExtension(d, &event, &error) ? 1 : 0;
+        damage_ = XDamageQueryExtension(d, &damageEvent_, &error) ? 1 : 0;
+    }
+    bool viewable = false;
+    {
+        ErrorTrap trap(d);
+        XWindowAttributes attributes;
+        viewable = XGetWindowAttributes(d, window, &attributes) && !trap.failed() &&
+                   attributes.map_state == IsViewable;
+    }
+    Damage damage = None;
+    if (viewable && damage_ == 1) {
+        // Every repaint of the screen from now on, the compositor's included.
+        damage = XDamageCreate(d, DefaultRootWindow(d), XDamageReportRawRectangles);
+    }
+    watched_ = area;
+    sawDamage_ = false;
+    {
+        std::unique_ptr<HiddenShape> frame, client; // put back in the reverse order
+        if (viewable && shape_ == 1) {
+            // The frame first: shaped alone, the window would leave the window manager's
+            // frame showing its background for a moment.
+            const Window top = frameOf(d, window);
+            if (top != window) {
+                frame = std::make_unique<HiddenShape>(d, top);
+            }
+            client = std::make_unique<HiddenShape>(d, window);
+        }
+        XSync(d, False);
+        if (times) {
+            times->hidden = nowNs();
+        }
+        // The read's memory is made ready while what the window covered repaints.
+        const size_t bytes =
+          static_cast<size_t>(std::max(area.width, 0)) * std::max(area.height, 0) * 4;
+        if (!into.lent && into.argb.empty() && bytes >= kLendFrom && shmUsable(d) && !prepared_) {
+            prepared_ = takeSegment(d, bytes);
+        }
+        if (viewable) {
+            if (damage != None) {
+                waitSettled(d, pump);
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        }
+        if (times) {
+            times->settled = nowNs();
+        }
+        read(d, screen, area, into);
+        if (times) {
+            times->read = nowNs();
+        }
+        // The shapes come back here, the window's before its frame's.
+    }
+    if (damage != None) {
+        XDamageDestroy(d, damage);
+    }
+    XFlush(d);
+    pump();
+    if (times) {
+        times->shown = nowNs();
+    }
+}
+
+bool Grabber::takeEvent(const XEvent& event)
+{
+    if (damageEvent_ < 0 || event.type != damageEvent_ + XDamageNotify) {
+        return false;
+    }
+    const auto& notify = reinterpret_cast<const XDamageNotifyEvent&>(event);
+    const Rect r{ notify.area.x, notify.area.y, notify.area.width, notify.area.height };
+    if (!empty(intersect(r, watched_))) {
+        sawDamage_ = true;
+        lastDamage_ = Clock::now();
+    }
+    return true;
+}
+
+void Grabber::waitSettled(Display* d, const std::function<void()>& pump)
+{
+    // What the window covered is repainted by the server (the root's background), by the
+    // programs beneath (on an expose) or by the compositor: wait until the repaints over the
+    // area have stopped for a moment. Nothing at all repainting means nothing was shown there.
+    constexpr auto kQuiet = std::chrono::milliseconds(10);
+    constexpr auto kNothingFor = std::chrono::milliseconds(60);
+    constexpr auto kAtMost = std::chrono::milliseconds(300);
+    const auto start = Clock::now();
+    for (;;) {
+        pump();
+        const auto now = Clock::now();
+        if ((sawDamage_ && now - lastDamage_ >= kQuiet) ||
+            (!sawDamage_ && now - start >= kNothingFor) || now - start >= kAtMost) {
+            return;
+        }
+        pollfd fd{ ConnectionNumber(d), POLLIN, 0 };
+        poll(&fd, 1, 1);
+    }
+}
+
+bool Grabber::setShape(Display* d, Window window, const std::vector<Rect>& parts)
+{
+    if (shape_ < 0) {
+        int event = 0, error = 0;
+        shape_ = XShapeQueryExtension(d, &event, &error) ? 1 : 0;
+        damage_ = XDamageQueryExtension(d, &damageEvent_, &error) ? 1 : 0;
+    }
+    if (shape_ != 1) {
+        return false;
+    }
+    std::vector<XRectangle> rects;
+    rects.reserve(parts.size());
+    for (const Rect& r : parts) {
+        if (r.width > 0 && r.height > 0) {
+            rects.push_back({ static_cast<short>(r.x),
+                              static_cast<short>(r.y),
+                              static_cast<unsigned short>(r.width),
+                              static_cast<unsigned short>(r.height) });
+        }
+    }
+    ErrorTrap trap(d);
+    XShapeCombineRectangles(d,
+                            window,
+                            ShapeBounding,
+                            0,
+                            0,
+                            rects.data(),
+                            static_cast<int>(rects.size()),
+                            ShapeSet,
+                            Unsorted);
+    return !trap.failed();
+}
+
+void Grabber::releaseSpare(Display* d)
+{
+    auto spare = pool_->removeFree();
+    giveUp(d, spare);
+    if (d && !spare.empty()) {
+        XFlush(d);
+    }
+}
+
+} // namespace ombrix::x11

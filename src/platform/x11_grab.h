@@ -1,0 +1,95 @@
+#pragma once
+// Reading the screen: blocks of the root window in device pixels, through memory shared with
+// the server (MIT-SHM) where it offers it, in any TrueColor format; and the grab under one of
+// our windows, which takes the window off the screen without unmapping it (its bounding shape
+// emptied, so the window manager keeps its place, size and state) and waits until what it
+// covered has been repainted (XDamage on the root: quiet for a moment).
+
+#include "platform.h"
+#include "x11_screen.h"
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XShm.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace ombrix::x11
+{
+
+// Shared-memory segments, some lent to pictures that keep them: a segment comes back when the
+// last picture holding it goes, on whichever thread that happens.
+class SegmentPool
+{
+public:
+    struct Segment {
+        XShmSegmentInfo info{};
+        size_t bytes = 0;
+        bool lent = false;
+    };
+
+    ~SegmentPool();
+    void giveBack(const void* address);
+    // Takes every segment not lent out of the pool.
+    std::vector<std::unique_ptr<Segment>> removeFree();
+
+    std::mutex mutex;
+    std::vector<std::unique_ptr<Segment>> segments;
+};
+
+class Grabber
+{
+public:
+    ~Grabber();
+
+    // Fills `into` (sized by the caller) with the block at `area`; black off every monitor.
+    void read(Display* d, const ScreenLayout& screen, const Rect& area, Pixels& into);
+
+    Rect windowArea(Display* d, Window window);
+
+    // `pump` takes the events waiting on the connection and hands each to takeEvent().
+    void grabUnder(Display* d,
+                   const ScreenLayout& screen,
+                   Window window,
+                   const Rect& area,
+                   Pixels& into,
+                   GrabTimes* times,
+                   const std::function<void()>& pump);
+
+    bool takeEvent(const XEvent& event);
+
+    bool setShape(Display* d, Window window, const std::vector<Rect>& parts);
+
+    // Gives up the segments that are not lent (they would only hold memory until the next
+    // grab of the very same size).
+    void releaseSpare(Display* d);
+
+    // Forgets the connection's resources before it closes.
+    void detach(Display* d);
+
+private:
+    bool shmUsable(Display* d);
+    SegmentPool::Segment* takeSegment(Display* d, size_t bytes);
+    bool readLent(Display* d, const Rect& inRoot, const Rect& area, Pixels& into);
+    void readInto(Display* d, const Rect& inRoot, const Rect& area, uint32_t* bits);
+    bool readScratch(Display* d, const Rect& part, uint32_t* out, size_t stride);
+    void waitSettled(Display* d, const std::function<void()>& pump);
+
+    int shm_ = -1; // whether the server shares memory with us; -1: not asked
+    int damageEvent_ = -1;
+    int damage_ = -1;
+    int shape_ = -1;
+    std::shared_ptr<SegmentPool> pool_ = std::make_shared<SegmentPool>();
+    std::unique_ptr<SegmentPool::Segment> scratch_; // small and converted reads pass through it
+    SegmentPool::Segment* prepared_ = nullptr;      // taken for the read to come
+
+    // While a grab waits: the area it reads and the last repaint seen there.
+    Rect watched_{};
+    bool sawDamage_ = false;
+    std::chrono::steady_clock::time_point lastDamage_{};
+};
+
+} // namespace ombrix::x11
