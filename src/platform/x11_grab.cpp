@@ -309,6 +309,10 @@ void Grabber::read(Display* d, const ScreenLayout& screen, const Rect& area, Pix
             blackOutside(shown, area.x, area.y, into.width, into.height, into.bits(), into.width);
             return;
         }
+        if (prepared_) {
+            pool_->giveBack(prepared_->info.shmaddr);
+            prepared_ = nullptr;
+        }
         into.lent.reset();
         into.argb.resize(count);
     } else if (prepared) {

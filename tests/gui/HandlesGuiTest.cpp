@@ -10,6 +10,7 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QTest>
+#include <QThread>
 
 namespace
 {
@@ -75,6 +76,8 @@ private slots:
     void pressTables();
     void opacityAroundAPress();
     void zoomTimerRunsFromAMoveUntilTheHandleIsLeft();
+    void secondPressLeavesTheZoomTimerUndisturbed();
+    void rightClickDuringAResizeLeavesNoSizingPointer();
     void maximiseThenRestoreReturnsTheExactGeometry();
     void resizeNeverLosesTheFrame();
 
@@ -265,6 +268,62 @@ void HandlesGuiTest::zoomTimerRunsFromAMoveUntilTheHandleIsLeft()
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(frame->imgContIdou, &leave);
     QVERIFY(!frame->timZoom->isActive());
+}
+
+// A press that starts a move or resize while the timer runs must not restart its period: the
+// views refresh every 100 ms however often the user presses.
+void HandlesGuiTest::secondPressLeavesTheZoomTimerUndisturbed()
+{
+    TForm1* frame = fixture.form1.get();
+    HandleImage* h = frame->imgContIdou;
+    const QPoint local(15, 15), global = h->mapToGlobal(local);
+    QCursor::setPos(global);
+    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton, {});
+    QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, {}, {});
+    QApplication::sendEvent(h, &press);
+    QApplication::sendEvent(h, &release);
+    QVERIFY(frame->timZoom->isActive());
+    // Time passes with no event handled, so that nothing else touches the timer meanwhile.
+    QThread::msleep(60);
+    const int before = frame->timZoom->remainingTime();
+    QVERIFY(before >= 0 && before <= 45);
+    QApplication::sendEvent(h, &press);
+    QApplication::sendEvent(h, &release);
+    QVERIFY(frame->timZoom->isActive());
+    // A restarted timer would have its whole 100 ms ahead again.
+    QVERIFY2(frame->timZoom->remainingTime() <= before,
+             qPrintable(QString("%1 ms left after the second press, %2 before")
+                          .arg(frame->timZoom->remainingTime())
+                          .arg(before)));
+}
+
+// Left held on the resize handle, a right click, then the left release: one resize, one
+// sizing pointer, and none left behind.
+void HandlesGuiTest::rightClickDuringAResizeLeavesNoSizingPointer()
+{
+    TForm1* frame = fixture.form1.get();
+    HandleImage* h = frame->imgContSaiz;
+    const QPoint local(15, 15), global = h->mapToGlobal(local);
+    QCursor::setPos(global);
+    QVERIFY(!QGuiApplication::overrideCursor());
+    QMouseEvent left(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton, {});
+    QApplication::sendEvent(h, &left);
+    QVERIFY(QGuiApplication::overrideCursor());
+    QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::SizeFDiagCursor);
+    // With the left button down the right press falls under the left rows: a resize again.
+    QMouseEvent right(QEvent::MouseButtonPress,
+                      local,
+                      global,
+                      Qt::RightButton,
+                      Qt::LeftButton | Qt::RightButton,
+                      {});
+    QApplication::sendEvent(h, &right);
+    QMouseEvent rightUp(
+      QEvent::MouseButtonRelease, local, global, Qt::RightButton, Qt::LeftButton, {});
+    QApplication::sendEvent(h, &rightUp);
+    QMouseEvent leftUp(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, {}, {});
+    QApplication::sendEvent(h, &leftUp);
+    QVERIFY2(!QGuiApplication::overrideCursor(), "the sizing pointer stayed on the program");
 }
 
 void HandlesGuiTest::maximiseThenRestoreReturnsTheExactGeometry()
