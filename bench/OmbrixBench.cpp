@@ -2,6 +2,7 @@
 // steps, beside the X server's own read and the tools a user might pick instead; paste
 // latency; save; corner zoom refresh; idle cost, memory and start-up of the real program.
 // Prints figures only: it passes or fails nothing.
+// `OmbrixBench save` prints only the file save's figures, beside the peers' captures.
 
 #include "Application.h"
 #include "Globals.h"
@@ -16,13 +17,24 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QGuiApplication>
+#include <QHeaderView>
+#include <QImageWriter>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPainter>
+#include <QPlainTextEdit>
 #include <QProcess>
+#include <QPushButton>
+#include <QSaveFile>
 #include <QScreen>
+#include <QSplitter>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -242,6 +254,164 @@ void peerFigures(const QRect& geometry, const char* label, int runs)
     }
 }
 
+// A screen as users mostly save it: a window of text, a file list and a table in Liberation
+// Sans and Mono on a gradient desktop. The text is made up, the same at every run.
+class WindowWithText : public QWidget
+{
+public:
+    explicit WindowWithText(const QRect& screen)
+    {
+        setWindowFlag(Qt::FramelessWindowHint);
+        setGeometry(screen);
+        quint32 state = 99;
+        auto next = [&state](quint32 n) {
+            state = state * 1664525u + 1013904223u;
+            return (state >> 8) % n;
+        };
+        const char* const words[] = { "picture", "frame", "const", "int",    "return", "width",
+                                      "height",  "save",  "if",    "QImage", "rows",   "auto",
+                                      "for",     "file",  "copy",  "(",      ")",      "=",
+                                      "->",      "0",     "1",     "{",      "}",      "&&" };
+        QString code;
+        for (int line = 0; line < 120; ++line) {
+            code += QString(4 * static_cast<int>(next(4)), u' ');
+            for (quint32 w = 0, n = 2 + next(9); w < n; ++w) {
+                code += QString::fromLatin1(words[next(std::size(words))]) + u' ';
+            }
+            code += u";\n";
+        }
+        auto* files = new QTreeWidget;
+        files->setHeaderLabels({ "Name", "Size", "Modified" });
+        for (int i = 0; i < 60; ++i) {
+            files->addTopLevelItem(
+              new QTreeWidgetItem({ QString("%1_%2.cpp").arg(words[next(12)]).arg(i),
+                                    QString("%1 kB").arg(next(900)),
+                                    QString("2025-%1-%2 %3:%4")
+                                      .arg(1 + next(12), 2, 10, QChar('0'))
+                                      .arg(1 + next(28), 2, 10, QChar('0'))
+                                      .arg(next(24), 2, 10, QChar('0'))
+                                      .arg(next(60), 2, 10, QChar('0')) }));
+        }
+        files->setColumnWidth(0, 180);
+        auto* editor = new QPlainTextEdit(code);
+        editor->setFont(QFont("Liberation Mono", 10));
+        auto* table = new QTableWidget(50, 5);
+        for (int r = 0; r < 50; ++r) {
+            for (int c = 0; c < 5; ++c) {
+                table->setItem(r, c, new QTableWidgetItem(QString::number(next(100000) / 100.0)));
+            }
+        }
+        auto* split = new QSplitter;
+        split->addWidget(files);
+        split->addWidget(editor);
+        split->addWidget(table);
+        split->setSizes({ 420, 900, 420 });
+        auto* window = new QWidget(this);
+        auto* layout = new QVBoxLayout(window);
+        layout->addWidget(new QLabel("picture.cpp - Editor"));
+        layout->addWidget(split, 1);
+        auto* buttons = new QHBoxLayout;
+        for (const char* b : { "Build", "Run", "Debug", "Close" }) {
+            buttons->addWidget(new QPushButton(b));
+        }
+        layout->addLayout(buttons);
+        window->setAutoFillBackground(true);
+        window->setGeometry(screen.adjusted(90, 70, -90, -110).translated(-screen.topLeft()));
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        QLinearGradient desktop(0, 0, width(), height());
+        desktop.setColorAt(0, QColor(30, 60, 110));
+        desktop.setColorAt(1, QColor(120, 40, 90));
+        p.fillRect(rect(), desktop);
+        p.setPen(QColor(255, 255, 255, 90));
+        for (int i = 0; i < 12; ++i) {
+            p.drawLine(0, height() - 80 + i * 5, width(), height() - 100 + i * 7);
+        }
+    }
+};
+
+// Writes the picture as the file save does, `runs` times: time and file size, our PNG beside
+// Qt's own PNG writer (which the save used before).
+void saveFigures(TForm1& frame, const std::string& label, int runs, bool jpeg)
+{
+    QTemporaryDir dir;
+    auto measure = [&](const std::string& row, const QString& ext, auto&& save) {
+        std::vector<double> times;
+        qint64 size = 0;
+        for (int i = 0; i < runs; ++i) {
+            const QString file = dir.filePath(QString("save%1.%2").arg(i).arg(ext));
+            QElapsedTimer t;
+            t.start();
+            save(file);
+            times.push_back(t.nsecsElapsed() / 1e6);
+            size = QFileInfo(file).size();
+        }
+        add("save full screen (" + label + ") " + row, times);
+        add("save full screen (" + label + ") " + row + ": file size", { size / 1024.0 }, "kB");
+    };
+    auto byFrame = [&frame](const QString& file) { frame.saveBitmap(file); };
+    measure("as png", "png", byFrame);
+    if (jpeg) {
+        measure("as jpg", "jpg", byFrame);
+    }
+    measure("as png by Qt's writer", "png", [](const QString& file) {
+        QSaveFile out(file);
+        out.open(QIODevice::WriteOnly);
+        QImageWriter(&out, "PNG").write(*gazoBmp);
+        out.commit();
+    });
+}
+
+// The frame's picture of what is on the screen now, as the file save takes it.
+void grabScreen(TForm1& frame, const QRect& screen)
+{
+    frame.setGeometry(screen);
+    QTest::qWait(300);
+    frame.gamenGetModo(&frame);
+    frame.gazoCopy(&frame);
+    syoriChu = false;
+}
+
+// The save of the calm and the noisy desktop and of a window with text; the peers' captures of
+// the same screens, those of the desktops unless they are measured already.
+void saveAndPeerFigures(TForm1& frame,
+                        const QRect& screen,
+                        int runs,
+                        int peerRuns,
+                        bool desktopPeers)
+{
+    const QString testdesk = QString::fromUtf8(TESTDESK_BINARY);
+    QProcess::execute(testdesk, { "root" });
+    if (desktopPeers) {
+        peerFigures(screen, "full screen, calm", peerRuns);
+    }
+    grabScreen(frame, screen);
+    saveFigures(frame, "calm", runs, true);
+
+    QProcess::execute(testdesk, { "noise" });
+    if (desktopPeers) {
+        peerFigures(screen, "full screen, noisy", peerRuns);
+    }
+    grabScreen(frame, screen);
+    saveFigures(frame, "noisy", runs, false);
+    QProcess::execute(testdesk, { "root" });
+
+    WindowWithText text(screen);
+    text.show();
+    if (!QTest::qWaitForWindowExposed(&text)) {
+        std::fprintf(stderr, "the window with text did not appear\n");
+    }
+    frame.raise();
+    QTest::qWait(500);
+    peerFigures(screen, "full screen, window with text", peerRuns);
+    grabScreen(frame, screen);
+    saveFigures(frame, "window with text", runs, false);
+}
+
 // The real program: from its start to its frame on the screen, then its idle cost.
 void programFigures(const QString& binary, int idleSeconds, int copies)
 {
@@ -376,6 +546,23 @@ void programFigures(const QString& binary, int idleSeconds, int copies)
     XCloseDisplay(d);
 }
 
+void printTable()
+{
+    std::printf("\n| figure | median | min | max | unit |\n|---|---:|---:|---:|---|\n");
+    for (const Row& r : g_rows) {
+        if (r.values.empty()) {
+            continue;
+        }
+        const auto [mn, mx] = std::minmax_element(r.values.begin(), r.values.end());
+        std::printf("| %s | %.2f | %.2f | %.2f | %s |\n",
+                    r.name.c_str(),
+                    median(r.values),
+                    *mn,
+                    *mx,
+                    r.unit.c_str());
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -399,6 +586,12 @@ int main(int argc, char** argv)
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     const QRect small(200, 150, 384, 246);
 
+    if (app.arguments().value(1) == "save") {
+        saveAndPeerFigures(frame, screen, quick ? 3 : 11, quick ? 3 : 11, true);
+        printTable();
+        return 0;
+    }
+
     QProcess::execute(testdesk, { "root" });
     const long rssStart = residentKb();
     copyFigures(&frame, small, "384x246, calm", runs);
@@ -410,20 +603,7 @@ int main(int argc, char** argv)
     QProcess::execute(testdesk, { "root" });
 
     // Save: encode and write the full-screen picture.
-    {
-        QTemporaryDir dir;
-        for (const char* ext : { "png", "jpg" }) {
-            std::vector<double> times;
-            for (int i = 0; i < (quick ? 3 : 11); ++i) {
-                QElapsedTimer t;
-                t.start();
-                frame.saveBitmap(dir.filePath(QString("save%1.%2").arg(i).arg(ext)));
-                times.push_back(t.nsecsElapsed() / 1e6);
-            }
-            add(std::string("save full screen (calm) as ") + ext, times);
-        }
-        syoriChu = false;
-    }
+    saveAndPeerFigures(frame, screen, quick ? 3 : 11, quick ? 3 : 11, false);
 
     // Corner zoom: one refresh of the four views.
     {
@@ -462,18 +642,6 @@ int main(int argc, char** argv)
     QTest::qWait(300);
     programFigures(binary, quick ? 5 : 30, quick ? 20 : 500);
 
-    std::printf("\n| figure | median | min | max | unit |\n|---|---:|---:|---:|---|\n");
-    for (const Row& r : g_rows) {
-        if (r.values.empty()) {
-            continue;
-        }
-        const auto [mn, mx] = std::minmax_element(r.values.begin(), r.values.end());
-        std::printf("| %s | %.2f | %.2f | %.2f | %s |\n",
-                    r.name.c_str(),
-                    median(r.values),
-                    *mn,
-                    *mx,
-                    r.unit.c_str());
-    }
+    printTable();
     return 0;
 }
