@@ -62,9 +62,12 @@ struct Row {
 };
 std::vector<Row> g_rows;
 
+// Put before every row's name (the desktop a run measures, when it is not the usual one).
+std::string g_prefix;
+
 void add(const std::string& name, std::vector<double> values, const std::string& unit = "ms")
 {
-    g_rows.push_back({ name, std::move(values), unit });
+    g_rows.push_back({ g_prefix + name, std::move(values), unit });
 }
 
 double median(std::vector<double> v)
@@ -588,6 +591,48 @@ int main(int argc, char** argv)
 
     if (app.arguments().value(1) == "save") {
         saveAndPeerFigures(frame, screen, quick ? 3 : 11, quick ? 3 : 11, true);
+        printTable();
+        return 0;
+    }
+
+    // A large screen: the grab's time and memory follow the frame, not the screen.
+    if (app.arguments().value(1) == "large") {
+        QProcess::execute(testdesk, { "root" });
+        g_prefix = QString("%1x%2: ").arg(screen.width()).arg(screen.height()).toStdString();
+        copyFigures(&frame, small, "384x246, calm", runs);
+        copyFigures(&frame, screen, "maximised, calm", quick ? 3 : 11);
+        frame.hide();
+        QTest::qWait(300);
+        programFigures(binary, 1, 20);
+        printTable();
+        return 0;
+    }
+
+    // Compositing managers, a fading one among them: the copy waits until they have redrawn
+    // what the frame covered.
+    if (app.arguments().value(1) == "compositors") {
+        QProcess::execute(testdesk, { "root" });
+        const std::vector<std::pair<std::string, QStringList>> managers = {
+            { "xcompmgr", { "xcompmgr" } },
+            { "xcompmgr -f", { "xcompmgr", "-f" } },
+            { "picom --fading", { "picom", "--backend", "xrender", "--fading" } },
+        };
+        for (const auto& [name, command] : managers) {
+            QProcess manager;
+            manager.start(command.first(), command.mid(1));
+            QElapsedTimer waited;
+            waited.start();
+            while (QProcess::execute(testdesk, { "composited" }) != 0 && waited.elapsed() < 5000) {
+                QTest::qWait(20);
+            }
+            QTest::qWait(500);
+            copyFigures(&frame, small, ("384x246, calm, " + name).c_str(), runs);
+            manager.terminate();
+            manager.waitForFinished(3000);
+            while (QProcess::execute(testdesk, { "composited" }) == 0 && waited.elapsed() < 10000) {
+                QTest::qWait(20);
+            }
+        }
         printTable();
         return 0;
     }

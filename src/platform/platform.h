@@ -98,7 +98,8 @@ public:
     // re-placed, resized or minimised by the window manager. `into` is filled as by copyDesktop.
     virtual void grabUnder(uintptr_t window, const Rect& area, Pixels& into, GrabTimes* times) = 0;
 
-    // Gives back memory that was lent for reads and has come back, once no read is under way.
+    // Gives back memory that was lent for reads and has come back, once no read is under way
+    // (all but what the next grab of the same size would take at once).
     virtual void releaseSpareMemory() {}
 
     // Sets the part of a top-level window that is drawn and takes the mouse, in device pixels of

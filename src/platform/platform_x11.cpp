@@ -53,7 +53,7 @@ public:
           });
     }
 
-    void releaseSpareMemory() override { grabber_.releaseSpare(x11::tryConnectionIfOpen()); }
+    void releaseSpareMemory() override { grabber_.releaseSpare(x11::tryConnectionIfOpen(), true); }
 
     bool setWindowShape(uintptr_t window, const std::vector<Rect>& parts) override
     {
@@ -134,7 +134,7 @@ private:
             }
             if (screen_.take(d, event, changed) && changed) {
                 // Spare memory was sized for the screen as it was.
-                grabber_.releaseSpare(d);
+                grabber_.releaseSpare(d, false);
             }
         }
     }

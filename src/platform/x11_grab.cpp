@@ -254,7 +254,7 @@ bool Grabber::shmUsable(Display* d)
     return shm_ == 1;
 }
 
-SegmentPool::Segment* Grabber::takeSegment(Display* d, size_t bytes)
+SegmentPool::Segment* Grabber::takeSegment(Display* d, size_t bytes, bool* fresh)
 {
     // A free segment of exactly this size, or a new one. Free segments of other sizes, and any
     // beyond the one taken, are given up: the pool holds one spare at most.
@@ -276,6 +276,9 @@ SegmentPool::Segment* Grabber::takeSegment(Display* d, size_t bytes)
     auto segment = newSegment(d, bytes);
     if (!segment) {
         return nullptr;
+    }
+    if (fresh) {
+        *fresh = true;
     }
     segment->lent = true;
     std::lock_guard lock(pool_->mutex);
@@ -367,6 +370,7 @@ bool Grabber::readLent(Display* d, const Rect& inRoot, const Rect& area, Pixels&
                    bits + static_cast<size_t>(dy + row) * stride + dx,
                    static_cast<size_t>(inRoot.width));
     }
+    lastLentBytes_ = bytes;
     into.argb.clear();
     into.argb.shrink_to_fit();
     into.lent = std::shared_ptr<uint32_t>(bits, [pool = pool_](uint32_t* p) { pool->giveBack(p); });
@@ -456,6 +460,26 @@ bool Grabber::readScratch(Display* d, const Rect& part, uint32_t* out, size_t st
     return ok;
 }
 
+void Grabber::warmUp(Display* d,
+                     const ScreenLayout& screen,
+                     const Rect& area,
+                     SegmentPool::Segment& segment)
+{
+    // The server's first copy into a new segment waits for its own view of every page: one read
+    // now, while the screen repaints anyway, saves that wait in the real read. What it reads does
+    // not matter.
+    const Rect part = intersect(area, screen.root);
+    if (empty(part)) {
+        return;
+    }
+    XImage* image = shmImage(d, segment, part.width, part.height);
+    if (image && static_cast<size_t>(image->bytes_per_line) * part.height <= segment.bytes) {
+        ErrorTrap trap(d);
+        XShmGetImage(d, DefaultRootWindow(d), image, part.x, part.y, AllPlanes);
+    }
+    dropImage(image);
+}
+
 Rect Grabber::windowArea(Display* d, Window window)
 {
     ErrorTrap trap(d);
@@ -515,7 +539,11 @@ void Grabber::grabUnder(Display* d,
         const size_t bytes =
           static_cast<size_t>(std::max(area.width, 0)) * std::max(area.height, 0) * 4;
         if (!into.lent && into.argb.empty() && bytes >= kLendFrom && shmUsable(d) && !prepared_) {
-            prepared_ = takeSegment(d, bytes);
+            bool fresh = false;
+            prepared_ = takeSegment(d, bytes, &fresh);
+            if (prepared_ && fresh) {
+                warmUp(d, screen, area, *prepared_);
+            }
         }
         if (viewable) {
             if (damage != None) {
@@ -611,9 +639,20 @@ bool Grabber::setShape(Display* d, Window window, const std::vector<Rect>& parts
     return !trap.failed();
 }
 
-void Grabber::releaseSpare(Display* d)
+void Grabber::releaseSpare(Display* d, bool keepOne)
 {
     auto spare = pool_->removeFree();
+    if (keepOne) {
+        // One free segment of the last large read's size stays: a new one costs far more than
+        // the read itself (the pages are made ready on both sides: 0.2 s for a 4K screen).
+        for (auto& segment : spare) {
+            if (segment->bytes == lastLentBytes_) {
+                std::lock_guard lock(pool_->mutex);
+                pool_->segments.push_back(std::move(segment));
+                break;
+            }
+        }
+    }
     giveUp(d, spare);
     if (d && !spare.empty()) {
         XFlush(d);

@@ -63,16 +63,20 @@ public:
 
     bool setShape(Display* d, Window window, const std::vector<Rect>& parts);
 
-    // Gives up the segments that are not lent (they would only hold memory until the next
-    // grab of the very same size).
-    void releaseSpare(Display* d);
+    // Gives up the segments that are not lent; with `keepOne`, all but one of the size of the
+    // last large read, which the next grab of the same frame takes.
+    void releaseSpare(Display* d, bool keepOne);
 
     // Forgets the connection's resources before it closes.
     void detach(Display* d);
 
 private:
     bool shmUsable(Display* d);
-    SegmentPool::Segment* takeSegment(Display* d, size_t bytes);
+    SegmentPool::Segment* takeSegment(Display* d, size_t bytes, bool* fresh = nullptr);
+    void warmUp(Display* d,
+                const ScreenLayout& screen,
+                const Rect& area,
+                SegmentPool::Segment& segment);
     bool readLent(Display* d, const Rect& inRoot, const Rect& area, Pixels& into);
     void readInto(Display* d, const Rect& inRoot, const Rect& area, uint32_t* bits);
     bool readScratch(Display* d, const Rect& part, uint32_t* out, size_t stride);
@@ -85,6 +89,7 @@ private:
     std::shared_ptr<SegmentPool> pool_ = std::make_shared<SegmentPool>();
     std::unique_ptr<SegmentPool::Segment> scratch_; // small and converted reads pass through it
     SegmentPool::Segment* prepared_ = nullptr;      // taken for the read to come
+    size_t lastLentBytes_ = 0;
 
     // While a grab waits: the area it reads and the last repaint seen there.
     Rect watched_{};
