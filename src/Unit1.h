@@ -169,6 +169,7 @@ private:
     struct Shape {
         int top = 0, left = 0, width = 0, height = 0;
     } fmKeijo;
+    ombrix::Rect fmKeijoDevice_; // the same, in device pixels where the window stood
 
     // A move or resize in progress, carried out from the pointer's moves until the release.
     enum class Drag {

@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 
 namespace
 {
@@ -298,11 +299,23 @@ void TForm1::fmKeijoKiok(QObject*)
     fmKeijo.left = geometry().left();
     fmKeijo.width = width();
     fmKeijo.height = height();
+    fmKeijoDevice_ = ombrix::platform().windowArea(static_cast<uintptr_t>(winId()));
 }
 
 void TForm1::fmKeijoModos(QObject*)
 {
-    setGeometry(fmKeijo.left, fmKeijo.top, fmKeijo.width, fmKeijo.height);
+    // At a fractional scale the toolkit's whole logical pixels cannot name every device pixel
+    // (at 150 % device x 100 is logical 66.67): the frame goes back to the device pixels it
+    // left, where the platform can place it so.
+    const double scale = devicePixelRatioF();
+    const QRect stored(fmKeijo.left, fmKeijo.top, fmKeijo.width, fmKeijo.height);
+    const QRect known = rules::toDevice(stored, scale);
+    const ombrix::Rect& d = fmKeijoDevice_;
+    const bool exact =
+      scale == std::floor(scale) || d.width <= 0 || QRect(d.x, d.y, d.width, d.height) == known;
+    if (exact || !ombrix::platform().placeWindow(static_cast<uintptr_t>(winId()), fmKeijoDevice_)) {
+        setGeometry(stored);
+    }
 }
 
 void TForm1::setMaximised(bool on)

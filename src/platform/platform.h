@@ -98,6 +98,10 @@ public:
     // re-placed, resized or minimised by the window manager. `into` is filled as by copyDesktop.
     virtual void grabUnder(uintptr_t window, const Rect& area, Pixels& into, GrabTimes* times) = 0;
 
+    // Moves and sizes a top-level window of ours to `area`, in device pixels of the desktop;
+    // false when the toolkit is to do it (then nothing was changed).
+    virtual bool placeWindow(uintptr_t /*window*/, const Rect& /*area*/) { return false; }
+
     // Gives back memory that was lent for reads and has come back, once no read is under way
     // (all but what the next grab of the same size would take at once).
     virtual void releaseSpareMemory() {}

@@ -66,6 +66,23 @@ public:
         return done;
     }
 
+    // The window manager takes the request as it takes the toolkit's, in root coordinates.
+    bool placeWindow(uintptr_t window, const Rect& area) override
+    {
+        Display* d = x11::tryConnection();
+        if (!d || area.width <= 0 || area.height <= 0) {
+            return false;
+        }
+        XMoveResizeWindow(d,
+                          static_cast<Window>(window),
+                          area.x,
+                          area.y,
+                          static_cast<unsigned>(area.width),
+                          static_cast<unsigned>(area.height));
+        XFlush(d);
+        return true;
+    }
+
     bool compositing() override
     {
         Display* d = x11::tryConnection();

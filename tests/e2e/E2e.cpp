@@ -275,7 +275,8 @@ QString comparePicture(const QImage& picture,
 
 QString ombrixBinary()
 {
-    return QStringLiteral(OMBRIX_BINARY);
+    const QString other = qEnvironmentVariable("OMBRIX_E2E_BINARY");
+    return other.isEmpty() ? QStringLiteral(OMBRIX_BINARY) : other;
 }
 
 QString testdeskBinary()
@@ -363,6 +364,9 @@ bool Ombrix::start(const StartOptions& options)
     // makes every other one wait 30 s on its way out.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", dir_.filePath("config"));
+    for (const auto& [name, value] : options.env) {
+        env.insert(name, value);
+    }
     if (options.asOrdinaryUser && geteuid() == 0) {
         // nobody owns the folder, so only the permissions below stand in its way.
         for (const QString& p : { dir_.path(), binary, iniPath() }) {

@@ -5,7 +5,9 @@
 #include <QByteArray>
 #include <QColor>
 #include <QImage>
+#include <QList>
 #include <QMargins>
+#include <QPair>
 #include <QProcess>
 #include <QRect>
 #include <QString>
@@ -80,6 +82,7 @@ QString comparePicture(const QImage& picture,
                        int top,
                        const std::function<uint32_t(int, int)>& expected);
 
+// The program built with the tests; OMBRIX_E2E_BINARY names another build of it instead.
 QString ombrixBinary();
 QString testdeskBinary();
 
@@ -97,6 +100,8 @@ struct StartOptions {
     bool folderReadOnly = false;
     // Run as an ordinary user (nobody) when the tests run as root, so that permissions hold.
     bool asOrdinaryUser = false;
+    // Variables set for the program over the test's own environment (QT_SCALE_FACTOR, ...).
+    QList<QPair<QString, QString>> env;
 };
 
 // The real program, copied into a folder of its own (its settings live beside it).
@@ -115,6 +120,9 @@ public:
     bool moveTo(int x, int y);
     bool waitFinished(int timeoutMs = 5000);
     int exitCode() const { return process_.exitCode(); }
+    bool crashed() const { return process_.exitStatus() == QProcess::CrashExit; }
+    // What the program wrote (standard output and error together) since the last call.
+    QByteArray output() { return process_.readAll(); }
     QString folder() const { return dir_.path(); }
 
 private:

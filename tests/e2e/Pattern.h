@@ -23,4 +23,17 @@ inline uint32_t windowRgb(int x, int y)
     return patternRgb(x, y) ^ 0xFFFFFF;
 }
 
+// Whether a picture's pixel shows `expected` as a screen of `redBits`, `greenBits` and `blueBits`
+// bits per channel holds it (5, 6 and 5 at depth 16): the top bits of every channel agree,
+// whichever way the reader widened them back to 8 bits.
+inline bool sameAtBits(uint32_t got, uint32_t expected, int redBits, int greenBits, int blueBits)
+{
+    const auto top = [](uint32_t rgb, int shift, int bits) {
+        return ((rgb >> shift) & 0xFF) >> (8 - bits);
+    };
+    return top(got, 16, redBits) == top(expected, 16, redBits) &&
+           top(got, 8, greenBits) == top(expected, 8, greenBits) &&
+           top(got, 0, blueBits) == top(expected, 0, blueBits);
+}
+
 } // namespace testdesk

@@ -21,54 +21,179 @@
 namespace
 {
 
-XImage* makeImage(Display* d, int x0, int y0, int w, int h, bool inverted)
-{
-    auto* data = static_cast<char*>(std::malloc(static_cast<size_t>(w) * h * 4));
-    auto* px = reinterpret_cast<uint32_t*>(data);
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            px[static_cast<size_t>(y) * w + x] =
-              inverted ? testdesk::windowRgb(x0 + x, y0 + y) : testdesk::patternRgb(x0 + x, y0 + y);
+enum class Fill {
+    Pattern,
+    Inverted, // what an ordinary window of the test desk shows
+    Noise,
+};
+
+// Where each value of one colour channel (8 bits) goes in a visual's mask, widened or narrowed
+// to the mask's bits.
+struct ChannelTable {
+    unsigned long value[256] = {};
+
+    explicit ChannelTable(unsigned long mask)
+    {
+        if (mask == 0) {
+            return;
+        }
+        const int shift = __builtin_ctzl(mask);
+        const int bits = __builtin_popcountl(mask);
+        for (unsigned long v = 0; v < 256; ++v) {
+            unsigned long c = v;
+            if (bits <= 8) {
+                c >>= 8 - bits;
+            } else {
+                // 0xFF must become all ones (at depth 30, 0x3FF): the low bits repeat the high.
+                unsigned long wide = 0;
+                for (int filled = 0; filled < bits; filled += 8) {
+                    wide = (wide << 8) | v;
+                }
+                c = wide >> ((bits + 7) / 8 * 8 - bits);
+            }
+            value[v] = c << shift;
         }
     }
+};
+
+// The picture of desktop pixels (x0, y0) to (x0 + w, y0 + h) in the screen's own pixel format:
+// any TrueColor depth (16, 24, 30), whatever the number of bits a pixel takes in memory.
+XImage* makeImage(Display* d, int x0, int y0, int w, int h, Fill fill)
+{
     const int screen = DefaultScreen(d);
-    return XCreateImage(
-      d, DefaultVisual(d, screen), DefaultDepth(d, screen), ZPixmap, 0, data, w, h, 32, 0);
+    Visual* visual = DefaultVisual(d, screen);
+    XImage* image =
+      XCreateImage(d, visual, DefaultDepth(d, screen), ZPixmap, 0, nullptr, w, h, BitmapPad(d), 0);
+    if (!image) {
+        return nullptr;
+    }
+    image->data = static_cast<char*>(std::malloc(static_cast<size_t>(image->bytes_per_line) * h));
+    if (!image->data) {
+        XDestroyImage(image);
+        return nullptr;
+    }
+    const ChannelTable red(visual->red_mask), green(visual->green_mask), blue(visual->blue_mask);
+    // 32 bits a pixel in this machine's byte order, the usual case, is written directly.
+    const uint32_t one = 1;
+    const bool hostOrder =
+      (*reinterpret_cast<const unsigned char*>(&one) == 1) == (image->byte_order == LSBFirst);
+    const bool direct = image->bits_per_pixel == 32 && hostOrder;
+    uint32_t state = 12345; // the noise has a fixed seed, so that runs compare
+    for (int y = 0; y < h; ++y) {
+        auto* row =
+          reinterpret_cast<uint32_t*>(image->data + static_cast<size_t>(y) * image->bytes_per_line);
+        for (int x = 0; x < w; ++x) {
+            uint32_t rgb = 0;
+            switch (fill) {
+                case Fill::Pattern:
+                    rgb = testdesk::patternRgb(x0 + x, y0 + y);
+                    break;
+                case Fill::Inverted:
+                    rgb = testdesk::windowRgb(x0 + x, y0 + y);
+                    break;
+                case Fill::Noise:
+                    state = state * 1664525u + 1013904223u;
+                    rgb = state >> 8;
+                    break;
+            }
+            const unsigned long pixel = red.value[(rgb >> 16) & 0xFF] |
+                                        green.value[(rgb >> 8) & 0xFF] | blue.value[rgb & 0xFF];
+            if (direct) {
+                row[x] = static_cast<uint32_t>(pixel);
+            } else {
+                XPutPixel(image, x, y, pixel);
+            }
+        }
+    }
+    return image;
+}
+
+bool trueColor(Display* d)
+{
+    XVisualInfo want{};
+    want.visualid = XVisualIDFromVisual(DefaultVisual(d, DefaultScreen(d)));
+    int count = 0;
+    XVisualInfo* info = XGetVisualInfo(d, VisualIDMask, &want, &count);
+    const bool ok = info && count > 0 && info->c_class == TrueColor;
+    if (info) {
+        XFree(info);
+    }
+    return ok;
+}
+
+// The pixmap that the last "testdesk root" left as the background, if that is what the root
+// still shows (the convention of desktop-background setters: both properties name it).
+Pixmap earlierBackground(Display* d, Window root)
+{
+    Pixmap found[2] = { None, None };
+    const char* names[2] = { "_XROOTPMAP_ID", "ESETROOT_PMAP_ID" };
+    for (int i = 0; i < 2; ++i) {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(d,
+                               root,
+                               XInternAtom(d, names[i], False),
+                               0,
+                               1,
+                               False,
+                               XA_PIXMAP,
+                               &type,
+                               &format,
+                               &count,
+                               &after,
+                               &data) == Success &&
+            type == XA_PIXMAP && format == 32 && count == 1) {
+            found[i] = *reinterpret_cast<Pixmap*>(data);
+        }
+        if (data) {
+            XFree(data);
+        }
+    }
+    return found[0] == found[1] ? found[0] : None;
 }
 
 int paintRoot(Display* d, bool noise)
 {
+    if (!trueColor(d)) {
+        std::fprintf(stderr, "testdesk: the screen is not TrueColor\n");
+        return 2;
+    }
     const int screen = DefaultScreen(d);
     const Window root = RootWindow(d, screen);
+    // Asked again at every run, so that a run after the screen changed size covers all of it.
     const int w = DisplayWidth(d, screen), h = DisplayHeight(d, screen);
+    const Pixmap earlier = earlierBackground(d, root);
     Pixmap pm = XCreatePixmap(d, root, w, h, DefaultDepth(d, screen));
-    XImage* image = makeImage(d, 0, 0, w, h, false);
-    if (noise) {
-        // A busy desktop: every pixel random (a fixed seed, so that runs compare).
-        uint32_t state = 12345;
-        auto* px = reinterpret_cast<uint32_t*>(image->data);
-        for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i) {
-            state = state * 1664525u + 1013904223u;
-            px[i] = state >> 8;
-        }
+    XImage* image = makeImage(d, 0, 0, w, h, noise ? Fill::Noise : Fill::Pattern);
+    if (!image) {
+        std::fprintf(stderr, "testdesk: no memory for a %d x %d picture\n", w, h);
+        return 2;
     }
     GC gc = XCreateGC(d, pm, 0, nullptr);
     XPutImage(d, pm, gc, image, 0, 0, 0, 0, w, h);
     XSetWindowBackgroundPixmap(d, root, pm);
     // Compositing managers paint the desktop from this property, not from the root's
     // background; the pixmap must outlive us, as desktop-background setters keep theirs.
-    const Atom rootPmap = XInternAtom(d, "_XROOTPMAP_ID", False);
-    XChangeProperty(d,
-                    root,
-                    rootPmap,
-                    XA_PIXMAP,
-                    32,
-                    PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(&pm),
-                    1);
+    for (const char* name : { "_XROOTPMAP_ID", "ESETROOT_PMAP_ID" }) {
+        XChangeProperty(d,
+                        root,
+                        XInternAtom(d, name, False),
+                        XA_PIXMAP,
+                        32,
+                        PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&pm),
+                        1);
+    }
     XClearWindow(d, root);
     XFreeGC(d, gc);
     XDestroyImage(image);
+    // The earlier run's pixmap (and whatever else that run kept) goes, so that repainting after
+    // every change of the screen's size does not pile up whole-screen pixmaps in the server.
+    if (earlier != None && earlier != pm) {
+        XKillClient(d, earlier);
+    }
     XSetCloseDownMode(d, RetainPermanent);
     XSync(d, False);
     return 0;
@@ -112,7 +237,10 @@ int showWindow(Display* d, int x, int y, int w, int h)
             Window child;
             XTranslateCoordinates(d, win, root, 0, 0, &rx, &ry, &child);
             const auto& ex = e.xexpose;
-            XImage* image = makeImage(d, rx + ex.x, ry + ex.y, ex.width, ex.height, true);
+            XImage* image = makeImage(d, rx + ex.x, ry + ex.y, ex.width, ex.height, Fill::Inverted);
+            if (!image) {
+                return 2;
+            }
             XPutImage(d, win, gc, image, 0, 0, ex.x, ex.y, ex.width, ex.height);
             XDestroyImage(image);
             XFlush(d);
