@@ -534,6 +534,9 @@ void DesktopsE2eTest::copiesExactlyOnEveryDesktop_data()
     DesktopSpec depth16 = openbox();
     depth16.depth = 16;
     QTest::addRow("depth 16") << Row{ depth16, {}, 1, {} };
+    DesktopSpec depth30 = openbox();
+    depth30.depth = 30;
+    QTest::addRow("depth 30") << Row{ depth30, {}, 1, {} };
     QTest::addRow("icewm") << Row{ withWm("icewm"), {}, 1, {} };
     QTest::addRow("fluxbox") << Row{ withWm("fluxbox"), {}, 1, {} };
     QTest::addRow("xfwm4") << Row{ withWm("xfwm4"), {}, 1, {} };
