@@ -132,9 +132,9 @@ QString Desktop::logTail(const Child& child) const
     return QString::fromUtf8(all.right(600)).trimmed();
 }
 
-bool Desktop::start(const DesktopSpec& spec)
+bool Desktop::start(const DesktopKind& kind)
 {
-    spec_ = spec;
+    kind_ = kind;
     if (!dir_.isValid()) {
         return fail("no scratch folder");
     }
@@ -160,18 +160,18 @@ bool Desktop::startServer()
     // picture.
     QStringList args{ "-displayfd", "1", "-noreset", "-nolisten", "tcp" };
     QString program;
-    const QString size = QString("%1x%2").arg(spec_.size.width()).arg(spec_.size.height());
-    if (spec_.server == DesktopSpec::Server::Xvnc) {
+    const QString size = QString("%1x%2").arg(kind_.size.width()).arg(kind_.size.height());
+    if (kind_.server == DesktopKind::Server::Xvnc) {
         program = "Xvnc";
         // No VNC port: nobody is to look at it, and a port could be someone else's.
-        args << "-geometry" << size << "-depth" << QString::number(spec_.depth) << "-SecurityTypes"
+        args << "-geometry" << size << "-depth" << QString::number(kind_.depth) << "-SecurityTypes"
              << "None"
              << "-rfbport"
              << "-1";
     } else {
         program = "Xvfb";
         args << "-screen"
-             << "0" << size + "x" + QString::number(spec_.depth);
+             << "0" << size + "x" + QString::number(kind_.depth);
     }
     QProcess* server =
       startChild(program, program, args, QProcessEnvironment::systemEnvironment(), true);
@@ -288,7 +288,7 @@ QList<QRect> Desktop::monitors() const
 
 bool Desktop::makeMonitors()
 {
-    if (spec_.monitors.isEmpty()) {
+    if (kind_.monitors.isEmpty()) {
         return true;
     }
     static const QRegularExpression connected(R"(^(\S+) connected)",
@@ -301,8 +301,8 @@ bool Desktop::makeMonitors()
     // The server's own monitor follows its output; once a monitor of ours claims that output,
     // the server's one is gone (Xvfb refuses `--delmonitor` for it). The other monitors have no
     // output of their own.
-    for (int i = 0; i < spec_.monitors.size(); ++i) {
-        const QRect& m = spec_.monitors[i];
+    for (int i = 0; i < kind_.monitors.size(); ++i) {
+        const QRect& m = kind_.monitors[i];
         const QString geometry = QString("%1/%2x%3/%4+%5+%6")
                                    .arg(m.width())
                                    .arg(qRound(m.width() * 25.4 / 96))
@@ -330,7 +330,7 @@ bool Desktop::makeMonitors()
         }
     }
     const QList<QRect> now = monitors();
-    if (now != spec_.monitors) {
+    if (now != kind_.monitors) {
         QStringList seen;
         for (const QRect& r : now) {
             seen << rectText(r);
@@ -342,17 +342,17 @@ bool Desktop::makeMonitors()
 
 bool Desktop::setResources()
 {
-    if (spec_.xftDpi == 0) {
+    if (kind_.xftDpi == 0) {
         return true;
     }
     const QString file = dir_.filePath("Xresources");
-    if (!writeFile(file, QString("Xft.dpi: %1\n").arg(spec_.xftDpi).toUtf8())) {
+    if (!writeFile(file, QString("Xft.dpi: %1\n").arg(kind_.xftDpi).toUtf8())) {
         return fail("could not write " + file);
     }
     const Result r = run("xrdb", { "-merge", file });
     const QByteArray query = run("xrdb", { "-query" }).out;
     if (!r.finished || r.exitCode != 0 ||
-        !query.contains(QString("Xft.dpi:\t%1").arg(spec_.xftDpi).toUtf8())) {
+        !query.contains(QString("Xft.dpi:\t%1").arg(kind_.xftDpi).toUtf8())) {
         return fail("xrdb did not take Xft.dpi: " + QString::fromUtf8(r.err + query));
     }
     return true;
@@ -360,7 +360,7 @@ bool Desktop::setResources()
 
 bool Desktop::startWindowManager()
 {
-    const QString& wm = spec_.windowManager;
+    const QString& wm = kind_.windowManager;
     if (wm.isEmpty()) {
         return true;
     }
@@ -400,7 +400,7 @@ bool Desktop::startWindowManager()
     } else if (wm == "xfwm4") {
         // Without vertical sync: this server has no display to wait for.
         args << "--sm-client-disable"
-             << (spec_.windowManagerComposites ? "--compositor=on" : "--compositor=off")
+             << (kind_.windowManagerComposites ? "--compositor=on" : "--compositor=off")
              << "--vblank=off";
     } else {
         return fail("no such window manager in the table: " + wm);
@@ -416,7 +416,7 @@ bool Desktop::startWindowManager()
     if (!up) {
         return fail(wm + " did not take over the screen: " + logTail(children_.back()));
     }
-    if (spec_.windowManagerComposites) {
+    if (kind_.windowManagerComposites) {
         const bool composited =
           waitFor([] { return run(testdeskBinary(), { "composited" }).exitCode == 0; }, 10000);
         if (!composited) {
@@ -428,17 +428,17 @@ bool Desktop::startWindowManager()
 
 bool Desktop::startCompositor()
 {
-    if (spec_.compositor.isEmpty()) {
+    if (kind_.compositor.isEmpty()) {
         return true;
     }
-    const QString program = spec_.compositor.first();
-    if (!startChild(program, program, spec_.compositor.mid(1), env_)) {
+    const QString program = kind_.compositor.first();
+    if (!startChild(program, program, kind_.compositor.mid(1), env_)) {
         return fail("could not start " + program);
     }
     const bool up =
       waitFor([] { return run(testdeskBinary(), { "composited" }).exitCode == 0; }, 10000);
     if (!up) {
-        return fail(spec_.compositor.join(' ') +
+        return fail(kind_.compositor.join(' ') +
                     " did not take over the screen: " + logTail(children_.back()));
     }
     return true;
@@ -515,9 +515,9 @@ bool Desktop::showsPattern()
 {
     // Seen on the screen (a compositor repaints it in its own time) at two opposite corners.
     const QSize root = rootSize();
-    const int bits[3] = { spec_.depth == 16 ? 5 : 8,
-                          spec_.depth == 16 ? 6 : 8,
-                          spec_.depth == 16 ? 5 : 8 };
+    const int bits[3] = { kind_.depth == 16 ? 5 : 8,
+                          kind_.depth == 16 ? 6 : 8,
+                          kind_.depth == 16 ? 5 : 8 };
     const QList<QRect> samples{ QRect(0, 0, 8, 8),
                                 QRect(root.width() - 8, root.height() - 8, 8, 8) };
     QString seen;

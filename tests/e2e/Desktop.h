@@ -24,7 +24,7 @@ class QProcess;
 namespace e2e
 {
 
-struct DesktopSpec {
+struct DesktopKind {
     enum class Server {
         Xvfb,
         Xvnc, // TigerVNC's server: a screen whose size can change while programs run
@@ -53,15 +53,15 @@ public:
     // Starts the server and the rest, paints the pattern on the root, and points this process
     // at it. On failure, error() says what went wrong; stop() (or the destructor) clears up
     // whatever had started.
-    bool start(const DesktopSpec& spec);
+    bool start(const DesktopKind& kind);
     void stop();
     QString error() const { return error_; }
 
-    const DesktopSpec& spec() const { return spec_; }
+    const DesktopKind& kind() const { return kind_; }
     QString display() const { return display_; }
     // What a program started on this desktop needs in its environment.
     QProcessEnvironment environment() const { return env_; }
-    bool hasWindowManager() const { return !spec_.windowManager.isEmpty(); }
+    bool hasWindowManager() const { return !kind_.windowManager.isEmpty(); }
 
     // As the server says now.
     QSize rootSize() const;
@@ -108,7 +108,7 @@ private:
     void restoreProcess();
     void removeLeftovers();
 
-    DesktopSpec spec_;
+    DesktopKind kind_;
     QTemporaryDir dir_;
     std::vector<Child> children_; // in the order they started; stopped in reverse
     QString display_;

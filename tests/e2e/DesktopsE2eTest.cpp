@@ -22,7 +22,7 @@ namespace
 {
 
 struct Row {
-    DesktopSpec desktop;
+    DesktopKind desktop;
     QString scaleVariable; // QT_SCALE_FACTOR for the program; empty: not set
     double scale = 1;      // device pixels per logical pixel that the program is to use
     QList<QSize> resizes;  // sizes the screen takes in turn while the program runs
@@ -208,7 +208,7 @@ public:
       : desktop_(desktop)
       , ombrix_(ombrix)
       , scale_(scale)
-      , bits_(ChannelBits::ofDepth(desktop.spec().depth))
+      , bits_(ChannelBits::ofDepth(desktop.kind().depth))
     {
     }
 
@@ -494,22 +494,22 @@ void DesktopsE2eTest::copiesExactlyOnEveryDesktop_data()
 {
     QTest::addColumn<Row>("row");
     const auto openbox = [](QSize size = { 1920, 1080 }) {
-        DesktopSpec d;
+        DesktopKind d;
         d.size = size;
         return d;
     };
     const auto withWm = [](const QString& wm) {
-        DesktopSpec d;
+        DesktopKind d;
         d.windowManager = wm;
         return d;
     };
     const auto composited = [](const QStringList& compositor) {
-        DesktopSpec d;
+        DesktopKind d;
         d.compositor = compositor;
         return d;
     };
     const auto monitors = [](const QList<QRect>& list) {
-        DesktopSpec d;
+        DesktopKind d;
         d.size = { 3200, 1200 };
         d.monitors = list;
         return d;
@@ -518,7 +518,7 @@ void DesktopsE2eTest::copiesExactlyOnEveryDesktop_data()
 
     QTest::addRow("openbox, QT_SCALE_FACTOR=2") << Row{ openbox(), "2", 2, {} };
     QTest::addRow("openbox, QT_SCALE_FACTOR=1.5") << Row{ openbox(), "1.5", 1.5, {} };
-    DesktopSpec dpi = openbox();
+    DesktopKind dpi = openbox();
     dpi.xftDpi = 192;
     QTest::addRow("openbox, Xft.dpi 192") << Row{ dpi, {}, 2, {} };
     QTest::addRow("two monitors, the larger listed first")
@@ -527,14 +527,14 @@ void DesktopsE2eTest::copiesExactlyOnEveryDesktop_data()
       << Row{ monitors({ smallRight, large }), {}, 1, {} };
     QTest::addRow("two monitors, the smaller on the left")
       << Row{ monitors({ QRect(0, 0, 1280, 1024), QRect(1280, 0, 1920, 1080) }), {}, 1, {} };
-    DesktopSpec vnc = openbox();
-    vnc.server = DesktopSpec::Server::Xvnc;
+    DesktopKind vnc = openbox();
+    vnc.server = DesktopKind::Server::Xvnc;
     QTest::addRow("Xvnc, the screen grows to 3200x1200 and shrinks back")
       << Row{ vnc, {}, 1, { QSize(3200, 1200), QSize(1920, 1080) } };
-    DesktopSpec depth16 = openbox();
+    DesktopKind depth16 = openbox();
     depth16.depth = 16;
     QTest::addRow("depth 16") << Row{ depth16, {}, 1, {} };
-    DesktopSpec depth30 = openbox();
+    DesktopKind depth30 = openbox();
     depth30.depth = 30;
     QTest::addRow("depth 30") << Row{ depth30, {}, 1, {} };
     QTest::addRow("icewm") << Row{ withWm("icewm"), {}, 1, {} };
@@ -548,7 +548,7 @@ void DesktopsE2eTest::copiesExactlyOnEveryDesktop_data()
       << Row{ composited({ "picom", "--backend", "xrender", "--fading" }), {}, 1, {} };
     QTest::addRow("openbox + picom, xrender")
       << Row{ composited({ "picom", "--backend", "xrender" }), {}, 1, {} };
-    DesktopSpec xfce = withWm("xfwm4");
+    DesktopKind xfce = withWm("xfwm4");
     xfce.windowManagerComposites = true;
     QTest::addRow("xfwm4 with its compositor") << Row{ xfce, {}, 1, {} };
     QTest::addRow("openbox, 3840x2160") << Row{ openbox({ 3840, 2160 }), {}, 1, {} };
