@@ -69,6 +69,18 @@ XImage* shmImage(Display* d, SegmentPool::Segment& segment, int w, int h)
                            static_cast<unsigned>(h));
 }
 
+// Converts an image the server sent into our pixels at `out`, rows `stride` pixels apart.
+void convertImage(const XImage* image, uint32_t* out, size_t stride)
+{
+    convertRows(reinterpret_cast<const unsigned char*>(image->data),
+                static_cast<size_t>(image->bytes_per_line),
+                formatOf(image),
+                image->width,
+                image->height,
+                out,
+                stride);
+}
+
 void dropImage(XImage* image)
 {
     if (image) {
@@ -228,8 +240,6 @@ std::vector<std::unique_ptr<SegmentPool::Segment>> SegmentPool::removeFree()
     }
     return free;
 }
-
-Grabber::~Grabber() = default;
 
 void Grabber::detach(Display* d)
 {
@@ -399,13 +409,7 @@ void Grabber::readInto(Display* d, const Rect& inRoot, const Rect& area, uint32_
         }
         throw std::runtime_error("画面の画像を読み取れません");
     }
-    convertRows(reinterpret_cast<const unsigned char*>(image->data),
-                static_cast<size_t>(image->bytes_per_line),
-                formatOf(image),
-                inRoot.width,
-                inRoot.height,
-                out,
-                stride);
+    convertImage(image, out, stride);
     XDestroyImage(image);
 }
 
@@ -446,13 +450,7 @@ bool Grabber::readScratch(Display* d, const Rect& part, uint32_t* out, size_t st
     const bool ok =
       XShmGetImage(d, DefaultRootWindow(d), image, part.x, part.y, AllPlanes) && !trap.failed();
     if (ok) {
-        convertRows(reinterpret_cast<const unsigned char*>(image->data),
-                    static_cast<size_t>(image->bytes_per_line),
-                    formatOf(image),
-                    part.width,
-                    part.height,
-                    out,
-                    stride);
+        convertImage(image, out, stride);
     } else {
         shm_ = 0; // the server refused once; do not ask again
     }

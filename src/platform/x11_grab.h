@@ -43,8 +43,6 @@ public:
 class Grabber
 {
 public:
-    ~Grabber();
-
     // Fills `into` (sized by the caller) with the block at `area`; black off every monitor.
     void read(Display* d, const ScreenLayout& screen, const Rect& area, Pixels& into);
 

@@ -623,30 +623,7 @@ void Desktop::removeLeftovers()
 {
     // A server killed outright leaves its socket behind (and its lock, where it made one).
     // Ours are removed once nothing answers there: the number may be someone else's by now.
-    if (number_ < 0) {
-        return;
-    }
-    const QString lock = QString("/tmp/.X%1-lock").arg(number_);
-    QFile lockFile(lock);
-    if (lockFile.open(QIODevice::ReadOnly) &&
-        lockFile.readAll().trimmed().toLongLong() == serverPid_) {
-        QFile::remove(lock);
-    }
-    const QByteArray socketPath = QString("/tmp/.X11-unix/X%1").arg(number_).toLocal8Bit();
-    sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socketPath.constData(), sizeof address.sun_path - 1);
-    const int probe = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    if (probe < 0) {
-        return;
-    }
-    const bool refused =
-      ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
-      errno == ECONNREFUSED;
-    ::close(probe);
-    if (refused) {
-        ::unlink(socketPath.constData());
-    }
+    e2e::removeDeadXServerFiles(number_, serverPid_);
 }
 
 } // namespace e2e

@@ -9,6 +9,10 @@
 #include <QRegularExpression>
 #include <QThread>
 
+#include <cerrno>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -271,6 +275,35 @@ QString comparePicture(const QImage& picture,
       .arg(differences)
       .arg(img.width() * img.height())
       .arg(first);
+}
+
+void removeDeadXServerFiles(int number, qint64 serverPid)
+{
+    if (number < 0) {
+        return;
+    }
+    const QString lock = QString("/tmp/.X%1-lock").arg(number);
+    QFile lockFile(lock);
+    if (lockFile.open(QIODevice::ReadOnly) &&
+        lockFile.readAll().trimmed().toLongLong() == serverPid) {
+        lockFile.close();
+        QFile::remove(lock);
+    }
+    const QByteArray socketPath = QString("/tmp/.X11-unix/X%1").arg(number).toLocal8Bit();
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socketPath.constData(), sizeof address.sun_path - 1);
+    const int probe = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (probe < 0) {
+        return;
+    }
+    const bool refused =
+      ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+      errno == ECONNREFUSED;
+    ::close(probe);
+    if (refused) {
+        ::unlink(socketPath.constData());
+    }
 }
 
 QString ombrixBinary()

@@ -83,6 +83,11 @@ QString comparePicture(const QImage& picture,
                        const std::function<uint32_t(int, int)>& expected);
 
 // The program built with the tests; OMBRIX_E2E_BINARY names another build of it instead.
+// Removes what an X server of ours on display `number` left behind when it was killed: its lock
+// file when it still names `serverPid`, and its socket once nothing answers there (the number
+// may be someone else's by now).
+void removeDeadXServerFiles(int number, qint64 serverPid);
+
 QString ombrixBinary();
 QString testdeskBinary();
 

@@ -282,31 +282,7 @@ public:
 private:
     // A server killed outright leaves its socket behind (and its lock, where it made one).
     // Ours are removed once nothing answers there: the number may be someone else's by now.
-    void removeLeftovers()
-    {
-        if (number_ < 0) {
-            return;
-        }
-        const QString lock = QString("/tmp/.X%1-lock").arg(number_);
-        if (fileBytes(lock).trimmed().toLongLong() == pid_) {
-            QFile::remove(lock);
-        }
-        const QByteArray socketPath = QString("/tmp/.X11-unix/X%1").arg(number_).toLocal8Bit();
-        sockaddr_un address = {};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, socketPath.constData(), sizeof address.sun_path - 1);
-        const int probe = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        if (probe < 0) {
-            return;
-        }
-        const bool refused =
-          ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
-          errno == ECONNREFUSED;
-        ::close(probe);
-        if (refused) {
-            ::unlink(socketPath.constData());
-        }
-    }
+    void removeLeftovers() { removeDeadXServerFiles(number_, pid_); }
 
     QProcess server_;
     qint64 pid_ = -1;
