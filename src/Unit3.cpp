@@ -87,12 +87,13 @@ QString darkStyleSheet()
     return QString::fromUtf8(f.readAll());
 }
 
-QImage TForm3::cameraIcon()
+QImage TForm3::cameraIcon(int size)
 {
-    QImage icon(48, 48, QImage::Format_ARGB32_Premultiplied);
+    QImage icon(size, size, QImage::Format_ARGB32_Premultiplied);
     icon.fill(Qt::transparent);
     QPainter p(&icon);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 48.0, size / 48.0);
     // The viewfinder bump on top.
     p.setBrush(QColor(0x8a, 0x8a, 0x90));
     p.setPen(Qt::NoPen);

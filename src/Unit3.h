@@ -20,7 +20,8 @@ public:
     void Button1Click(QObject* Sender);
 
     // The program's picture: a 48 x 48 camera on a transparent background.
-    static QImage cameraIcon();
+    // The camera of the panel, also the program's icon: drawn on a 48-pixel grid, at any size.
+    static QImage cameraIcon(int size = 48);
 
     ImageViewer* ImageViewer1 = nullptr;
     QLabel* lblExeVasion = nullptr;

@@ -131,7 +131,8 @@ public:
 
     // Puts a picture (rows top to bottom, 0xAARRGGBB, `stride` pixels a row) on the system
     // clipboard in the system's own bitmap format, replacing everything there. False when
-    // this system leaves the clipboard to the toolkit.
+    // this system leaves the clipboard to the toolkit; throws std::runtime_error (with the
+    // user's message) when the clipboard refused the picture.
     virtual bool setClipboardPicture(int width, int height, const uint32_t* argb, int stride) = 0;
 
     // The profile file at `path` (UTF-8); touches no file until it is read or written.

@@ -134,23 +134,52 @@ void blackOutsideMonitors(int x, int y, Pixels& into)
     }
 }
 
-// Waits for the desktop window manager's next two compositions, so that a change of a window
-// has reached the screen; where it does not run, a change shows at once.
-void waitForComposition()
-{
-    using DwmFlushFn = HRESULT(WINAPI*)();
-    static const auto flush = [] {
-        HMODULE dwm = LoadLibraryW(L"dwmapi.dll");
-        return dwm ? reinterpret_cast<DwmFlushFn>(
-                       reinterpret_cast<void*>(GetProcAddress(dwm, "DwmFlush")))
-                   : nullptr;
-    }();
-    if (flush) {
-        flush();
-        flush();
-    } else {
-        GdiFlush();
+// The desktop window manager's entry points, where it runs (Windows Vista and later; on 8 and
+// later it always composes). Loaded at run time: Wine has the library with parts of it only.
+struct Dwm {
+    using FlushFn = HRESULT(WINAPI*)();
+    using EnabledFn = HRESULT(WINAPI*)(BOOL*);
+    FlushFn flush = nullptr;
+    EnabledFn isCompositionEnabled = nullptr;
+
+    static const Dwm& get()
+    {
+        static const Dwm dwm = [] {
+            Dwm d;
+            if (HMODULE lib = LoadLibraryW(L"dwmapi.dll")) {
+                d.flush = reinterpret_cast<FlushFn>(
+                  reinterpret_cast<void*>(GetProcAddress(lib, "DwmFlush")));
+                d.isCompositionEnabled = reinterpret_cast<EnabledFn>(
+                  reinterpret_cast<void*>(GetProcAddress(lib, "DwmIsCompositionEnabled")));
+            }
+            return d;
+        }();
+        return dwm;
     }
+
+    bool composing() const
+    {
+        BOOL on = FALSE;
+        return flush && isCompositionEnabled && SUCCEEDED(isCompositionEnabled(&on)) && on;
+    }
+};
+
+bool samePixels(const Pixels& a, const Pixels& b)
+{
+    return a.width == b.width && a.height == b.height && a.argb == b.argb;
+}
+
+// Opens the clipboard, waiting up to half a second while another program has it open.
+bool openClipboard()
+{
+    const ULONGLONG start = GetTickCount64();
+    while (!OpenClipboard(nullptr)) {
+        if (GetTickCount64() - start > 500) {
+            return false;
+        }
+        Sleep(10);
+    }
+    return true;
 }
 
 class WinPlatform final : public Platform
@@ -182,10 +211,20 @@ public:
         HDC memory = CreateCompatibleDC(nullptr);
         HGDIOBJ previous = SelectObject(memory, bitmap);
 
+        // The copy fails where the desktop cannot be read (the secure desktop of a lock screen
+        // or an elevation prompt): that is an error, not a picture of whatever the bitmap held.
         HDC desktop = GetWindowDC(GetDesktopWindow());
-        BitBlt(memory, 0, 0, w, h, desktop, x, y, SRCCOPY);
-        ReleaseDC(GetDesktopWindow(), desktop);
+        const bool copied = desktop && BitBlt(memory, 0, 0, w, h, desktop, x, y, SRCCOPY);
+        if (desktop) {
+            ReleaseDC(GetDesktopWindow(), desktop);
+        }
         GdiFlush();
+        if (!copied) {
+            SelectObject(memory, previous);
+            DeleteDC(memory);
+            DeleteObject(bitmap);
+            throw std::runtime_error("画面の画像を読み取れません");
+        }
 
         const size_t stride = (static_cast<size_t>(w) * 3 + 3) & ~static_cast<size_t>(3);
         const auto* base = static_cast<const unsigned char*>(bits);
@@ -212,35 +251,57 @@ public:
         return { r.left, r.top, r.right - r.left, r.bottom - r.top };
     }
 
-    // The window leaves the screen through an empty window region rather than by hiding it,
-    // which would change its state; the desktop window manager shows the change at its next
-    // composition, which DwmFlush waits for.
+    // The window leaves the screen through a window region that shows none of it, rather than
+    // by hiding it, which would change its state (and its place in the task bar).
     void grabUnder(uintptr_t window, const Rect& area, Pixels& into, GrabTimes*) override
     {
         const HWND hwnd = reinterpret_cast<HWND>(window);
+        const bool composing = Dwm::get().composing();
+        into.width = std::max(area.width, 0);
+        into.height = std::max(area.height, 0);
+        into.lent.reset();
+        into.argb.resize(static_cast<size_t>(into.width) * static_cast<size_t>(into.height));
+        // Without composition the change reaches the screen some time after the call (under
+        // Wine, once the X server has it): what the screen shows with the window tells when.
+        Pixels shown;
+        if (!composing) {
+            shown.width = into.width;
+            shown.height = into.height;
+            copyDesktop(area.x, area.y, shown);
+        }
+
         HRGN saved = CreateRectRgn(0, 0, 0, 0);
         const bool hadRegion = GetWindowRgn(hwnd, saved) != ERROR;
-        SetWindowRgn(hwnd, CreateRectRgn(0, 0, 0, 0), TRUE);
-        waitForComposition();
-        into.width = area.width;
-        into.height = area.height;
-        into.lent.reset();
-        into.argb.resize(static_cast<size_t>(std::max(area.width, 0)) *
-                         static_cast<size_t>(std::max(area.height, 0)));
-        try {
-            copyDesktop(area.x, area.y, into);
-        } catch (...) {
+        // One pixel outside the window: nothing of it is left (an empty region is taken by
+        // some systems as no region at all).
+        SetWindowRgn(hwnd, CreateRectRgn(-1, -1, 0, 0), TRUE);
+        auto restore = [&] {
+            // The system owns a region once it is set; ours is freed only when it was not used.
             SetWindowRgn(hwnd, hadRegion ? saved : nullptr, TRUE);
+            if (!hadRegion) {
+                DeleteObject(saved);
+            }
+        };
+        try {
+            if (composing) {
+                // The next two compositions: the one under way may have begun before the change.
+                Dwm::get().flush();
+                Dwm::get().flush();
+                copyDesktop(area.x, area.y, into);
+            } else {
+                waitUntilChanged(area, shown, into);
+            }
+        } catch (...) {
+            restore();
             throw;
         }
-        // The system owns a region once it is set; ours is freed only when it was not used.
-        SetWindowRgn(hwnd, hadRegion ? saved : nullptr, TRUE);
-        if (!hadRegion) {
-            DeleteObject(saved);
-        }
+        restore();
     }
 
-    bool keyDown(int virtualKey) override { return GetKeyState(virtualKey) < 0; }
+    // The physical state, whichever program has the focus. GetKeyState would follow only the
+    // key messages that this thread has taken from its queue, which never sees keys typed into
+    // another program: the shortcuts would work only while Ombrix has the focus.
+    bool keyDown(int virtualKey) override { return (GetAsyncKeyState(virtualKey) & 0x8000) != 0; }
 
     // Broadcast to every window but not written to the user's profile.
     void switchBeepOff() override
@@ -298,15 +359,18 @@ public:
         GlobalUnlock(block);
 
         // No owner window: the picture is data, nobody renders it later. The clipboard keeps
-        // the block once SetClipboardData takes it.
+        // the block once SetClipboardData takes it. Another program may hold the clipboard open
+        // for a moment (clipboard managers do after every change), so the opening is retried
+        // for a while before the copy is reported as failed.
         bool taken = false;
-        if (OpenClipboard(nullptr)) {
+        if (openClipboard()) {
             EmptyClipboard();
             taken = SetClipboardData(CF_DIB, block) != nullptr;
             CloseClipboard();
         }
         if (!taken) {
             GlobalFree(block);
+            throw std::runtime_error("クリップボードにコピーできません");
         }
         return true;
     }
@@ -314,6 +378,35 @@ public:
     std::unique_ptr<IniFile> openIniFile(const std::string& path) override
     {
         return std::make_unique<WinIniFile>(fromUtf8(path));
+    }
+
+private:
+    // Reads `area` into `into` until it differs from what showed with the window (`shown`), and
+    // then until two reads 10 ms apart agree, as what the window covered is repainted. A window
+    // that changes nothing there (invisible over the area) costs the cap, 300 ms.
+    void waitUntilChanged(const Rect& area, const Pixels& shown, Pixels& into)
+    {
+        // Hands the change to the display (Wine sends it to the X server when the thread next
+        // looks at its messages).
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_ALLINPUT);
+        const ULONGLONG start = GetTickCount64();
+        bool changed = false;
+        Pixels previous;
+        for (;;) {
+            copyDesktop(area.x, area.y, into);
+            if (!changed) {
+                changed = !samePixels(into, shown);
+            } else if (samePixels(into, previous)) {
+                return;
+            }
+            if (GetTickCount64() - start >= 300) {
+                return;
+            }
+            if (changed) {
+                previous = into;
+            }
+            Sleep(changed ? 10 : 2);
+        }
     }
 };
 

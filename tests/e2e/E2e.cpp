@@ -193,6 +193,18 @@ void click(int x, int y, int button)
     run("xdotool", { "click", QString::number(button) });
 }
 
+void drag(QPoint from, QPoint to)
+{
+    pointerTo(from.x(), from.y());
+    run("xdotool", { "mousedown", "1" });
+    const int steps = 8;
+    for (int i = 1; i <= steps; ++i) {
+        const QPoint p = from + (to - from) * i / steps;
+        run("xdotool", { "mousemove", QString::number(p.x()), QString::number(p.y()) });
+    }
+    run("xdotool", { "mouseup", "1" });
+}
+
 void key(const QString& keys)
 {
     run("xdotool", { "key", keys });
@@ -205,18 +217,22 @@ void typeFileName(const QString& dialog, const QString& path, int delayMs)
     run("xdotool", { "type", "--delay", QString::number(delayMs), path });
 }
 
-std::optional<QImage> clipboardPng(int timeoutMs)
+std::optional<QImage> clipboardImage(const QString& target, int timeoutMs)
 {
-    const Result r =
-      run("xclip", { "-selection", "clipboard", "-o", "-t", "image/png" }, timeoutMs);
+    const Result r = run("xclip", { "-selection", "clipboard", "-o", "-t", target }, timeoutMs);
     if (!r.finished || r.exitCode != 0) {
         return std::nullopt;
     }
     QImage image;
-    if (!image.loadFromData(r.out, "PNG")) {
+    if (!image.loadFromData(r.out)) {
         return std::nullopt;
     }
     return image;
+}
+
+std::optional<QImage> clipboardPng(int timeoutMs)
+{
+    return clipboardImage("image/png", timeoutMs);
 }
 
 void setClipboardText(const QString& text)
@@ -380,7 +396,9 @@ std::optional<QByteArray> Ombrix::iniBytes() const
 
 bool Ombrix::start(const StartOptions& options)
 {
-    const QString binary = dir_.filePath("Ombrix");
+    // The Windows build runs under Wine (its prefix and settings come from the environment).
+    const bool windows = ombrixBinary().endsWith(".exe", Qt::CaseInsensitive);
+    const QString binary = dir_.filePath(windows ? "Ombrix.exe" : "Ombrix");
     if (!QFile::copy(ombrixBinary(), binary)) {
         return false;
     }
@@ -390,8 +408,11 @@ bool Ombrix::start(const StartOptions& options)
             return false;
         }
     }
-    QString program = binary;
+    QString program = windows ? QStringLiteral("wine") : binary;
     QStringList args;
+    if (windows) {
+        args << binary;
+    }
     // Qt's own settings (the save dialog's history, written as the program ends) stay in the
     // folder: in the user's shared ~/.config, one program killed while it held that file's lock
     // makes every other one wait 30 s on its way out.

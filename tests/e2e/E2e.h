@@ -44,6 +44,8 @@ QString activeWindow();
 
 // Where the frame's controls are, in the frame's own coordinates (centres).
 constexpr QPoint kButtonC(40 + 11, 6 + 11);
+constexpr QPoint kButtonV(62 + 11, 6 + 11);
+constexpr QPoint kButtonW(84 + 11, 6 + 11);
 constexpr QPoint kButtonA(40 + 11, 28 + 11);
 constexpr QPoint kButtonS(62 + 11, 28 + 11);
 constexpr QPoint kButtonX(84 + 11, 28 + 11);
@@ -63,12 +65,16 @@ QColor glowOnScreen(const QRect& frame);
 // Puts the pointer at (x, y) and waits until it is there.
 void pointerTo(int x, int y);
 void click(int x, int y, int button = 1);
+// A left-button drag from `from` to `to` in small steps, as a hand would.
+void drag(QPoint from, QPoint to);
 void key(const QString& keys);
 // Types `path` over the name the save dialog proposes (without pressing Return).
 void typeFileName(const QString& dialog, const QString& path, int delayMs = 5);
 
 // The clipboard's image/png, as another program reads it.
 std::optional<QImage> clipboardPng(int timeoutMs = 5000);
+// The clipboard's picture in another format ("image/bmp", which Wine offers).
+std::optional<QImage> clipboardImage(const QString& target, int timeoutMs = 5000);
 void setClipboardText(const QString& text);
 QByteArray clipboardTargets();
 
@@ -82,12 +88,13 @@ QString comparePicture(const QImage& picture,
                        int top,
                        const std::function<uint32_t(int, int)>& expected);
 
-// The program built with the tests; OMBRIX_E2E_BINARY names another build of it instead.
 // Removes what an X server of ours on display `number` left behind when it was killed: its lock
 // file when it still names `serverPid`, and its socket once nothing answers there (the number
 // may be someone else's by now).
 void removeDeadXServerFiles(int number, qint64 serverPid);
 
+// The program built with the tests; OMBRIX_E2E_BINARY names another build of it instead (an
+// Ombrix.exe runs under Wine).
 QString ombrixBinary();
 QString testdeskBinary();
 

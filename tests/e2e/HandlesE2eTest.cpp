@@ -21,19 +21,6 @@ QPoint resizeHandleCentre(const QRect& frame)
     return { frame.width() - 34 + 15, frame.height() - 34 + 15 };
 }
 
-// A left-button drag from `from` to `to` in small steps, as a hand would.
-void drag(QPoint from, QPoint to)
-{
-    pointerTo(from.x(), from.y());
-    run("xdotool", { "mousedown", "1" });
-    const int steps = 8;
-    for (int i = 1; i <= steps; ++i) {
-        const QPoint p = from + (to - from) * i / steps;
-        run("xdotool", { "mousemove", QString::number(p.x()), QString::number(p.y()) });
-    }
-    run("xdotool", { "mouseup", "1" });
-}
-
 void ctrlClick(QPoint at)
 {
     pointerTo(at.x(), at.y());

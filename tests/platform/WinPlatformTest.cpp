@@ -1,6 +1,7 @@
 // The Windows platform against the real system: the show command of a child started with each
 // one, the clipboard read back, the beep setting, the desktop copy against a known picture, and
-// the key state under real key presses. Runs on Windows and under Wine.
+// the key state under real key presses, also those typed into another program, the refused
+// clipboard, and the grab of what lies under a window. Runs on Windows and under Wine.
 //
 // With OMBRIX_DESKTOP_PATTERN=1 the desktop itself shows the test pattern (the test session
 // paints it on the X root window), and the copy is checked on every pixel of the screen.
@@ -14,6 +15,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -338,6 +341,158 @@ TEST(clipboardHoldsOneBottomUpDib)
     }
 }
 
+TEST(refusedClipboardIsAnError)
+{
+    // Another program holds the clipboard open: for a moment (as clipboard managers do after
+    // every change), or for longer than the copy waits.
+    struct Row {
+        const char* label;
+        DWORD heldMs;
+        bool copied;
+    };
+    const Row rows[] = {
+        { "held for 100 ms: the copy waits and succeeds", 100, true },
+        { "held for 3 s: the copy fails", 3000, false },
+    };
+    const uint32_t pixel = 0xFF102030u;
+    for (const Row& row : rows) {
+        CASE(row.label);
+        struct Holder {
+            HANDLE opened = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+            DWORD heldMs = 0;
+            // The clipboard is opened for a window of this thread's, as a program opens it.
+            static DWORD WINAPI run(void* p)
+            {
+                auto* self = static_cast<Holder*>(p);
+                HWND owner = CreateWindowExW(
+                  0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+                if (!OpenClipboard(owner)) {
+                    DestroyWindow(owner);
+                    return 1;
+                }
+                SetEvent(self->opened);
+                Sleep(self->heldMs);
+                CloseClipboard();
+                DestroyWindow(owner);
+                return 0;
+            }
+        } holder;
+        holder.heldMs = row.heldMs;
+        HANDLE thread = CreateThread(nullptr, 0, &Holder::run, &holder, 0, nullptr);
+        CHECK(WaitForSingleObject(holder.opened, 5000) == WAIT_OBJECT_0);
+        std::string error;
+        bool returned = false;
+        try {
+            returned = native().setClipboardPicture(1, 1, &pixel, 1);
+        } catch (const std::runtime_error& e) {
+            error = e.what();
+        }
+        if (row.copied) {
+            check::report(returned && error.empty(), __FILE__, __LINE__, "failed: " + error);
+        } else {
+            CHECK(!returned);
+            // The user's words, for the error box.
+            check::report(error == "クリップボードにコピーできません", __FILE__, __LINE__, error);
+        }
+        WaitForSingleObject(thread, 10000);
+        CloseHandle(thread);
+        CloseHandle(holder.opened);
+    }
+}
+
+TEST(grabUnderLeavesOutTheWindowAndPutsItBack)
+{
+    // The window covers the test pattern with its own inverted one; the grab of what lies under
+    // it must show the desktop alone, and the window must be back as it was, its region too.
+    const bool patternDesk = std::getenv("OMBRIX_DESKTOP_PATTERN") != nullptr;
+    struct Row {
+        const char* label;
+        bool withRegion;
+        int inset; // the grabbed area lies this far inside the window
+    };
+    const Row rows[] = {
+        { "a window with a region (a mask), inside it", true, 3 },
+        { "a plain window, its whole area", false, 0 },
+        { "a plain window, inside", false, 3 },
+        { "a window with a region (a mask), its whole area", true, 0 },
+    };
+    for (const Row& row : rows) {
+        CASE(row.label);
+        const RECT win{ 300, 200, 300 + 200, 200 + 120 };
+        TestWindow window(WS_POPUP | WS_VISIBLE,
+                          WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE,
+                          win.left,
+                          win.top,
+                          win.right - win.left,
+                          win.bottom - win.top);
+        if (row.withRegion) {
+            // A ring, like the frame's outline.
+            HRGN outer = CreateRectRgn(0, 0, 200, 120);
+            HRGN inner = CreateRectRgn(10, 10, 190, 110);
+            CombineRgn(outer, outer, inner, RGN_DIFF);
+            DeleteObject(inner);
+            SetWindowRgn(window.hwnd, outer, TRUE);
+        }
+        const uintptr_t handle = reinterpret_cast<uintptr_t>(window.hwnd);
+        // The window is on the screen before the grab, with its hole where it has one.
+        ombrix::Pixels before;
+        before.resize(1, 1);
+        auto onScreen = [&](int x, int y) {
+            native().copyDesktop(x, y, before);
+            return before.argb[0] == (0xFF000000u | windowRgb(x, y));
+        };
+        CHECK(pumpUntil([&] {
+            return onScreen(win.left, win.top) &&
+                   onScreen(win.left + 100, win.top + 60) == !row.withRegion;
+        }));
+
+        const ombrix::Rect area{ win.left + row.inset,
+                                 win.top + row.inset,
+                                 win.right - win.left - 2 * row.inset,
+                                 win.bottom - win.top - 2 * row.inset };
+        ombrix::Pixels got;
+        got.width = area.width;
+        got.height = area.height;
+        native().grabUnder(handle, area, got, nullptr);
+        CHECK(got.width == area.width && got.height == area.height);
+        CHECK(got.argb.size() == static_cast<size_t>(area.width) * area.height);
+        std::string wrong;
+        for (int y = 0; y < got.height && wrong.empty(); ++y) {
+            for (int x = 0; x < got.width && wrong.empty(); ++x) {
+                const uint32_t value = got.argb[static_cast<size_t>(y) * got.width + x];
+                const int dx = area.x + x, dy = area.y + y;
+                if (value == (0xFF000000u | windowRgb(dx, dy)) ||
+                    (patternDesk && value != (0xFF000000u | patternRgb(dx, dy)))) {
+                    wrong = "desktop (" + std::to_string(dx) + ", " + std::to_string(dy) + ") is " +
+                            hex(value) + ", the desktop is " +
+                            hex(0xFF000000u | patternRgb(dx, dy));
+                }
+            }
+        }
+        check::report(wrong.empty(), __FILE__, __LINE__, wrong);
+
+        CASE(std::string(row.label) + ": the window is back");
+        RECT now{};
+        GetWindowRect(window.hwnd, &now);
+        CHECK(EqualRect(&now, &win));
+        CHECK(IsWindowVisible(window.hwnd));
+        HRGN region = CreateRectRgn(0, 0, 0, 0);
+        const int kind = GetWindowRgn(window.hwnd, region);
+        if (row.withRegion) {
+            RECT box{};
+            GetRgnBox(region, &box);
+            CHECK(kind == COMPLEXREGION);
+            CHECK(box.left == 0 && box.top == 0 && box.right == 200 && box.bottom == 120);
+            CHECK(!PtInRegion(region, 100, 60));
+            CHECK(PtInRegion(region, 5, 5));
+        } else {
+            CHECK(kind == ERROR); // no region, as before
+        }
+        DeleteObject(region);
+        CHECK(pumpUntil([&] { return onScreen(win.left, win.top); }));
+    }
+}
+
 TEST(beepGoesOffForEveryoneWithoutBeingSaved)
 {
     auto beepOn = [] {
@@ -602,10 +757,78 @@ TEST(keyStateFollowsTheKeyboard)
     }
 }
 
+TEST(keyStateSeesKeysTypedIntoAnotherProgram)
+{
+    // Another process's window has the focus; this thread handles no message at all while the
+    // keys go down, as the shortcut poll of a program without the focus.
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    std::wstring commandLine = L"\"" + selfPath() + L"\" --focus-window";
+    CHECK(CreateProcessW(
+            nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi) !=
+          0);
+    if (!pi.hProcess) {
+        return;
+    }
+    auto childHasFocus = [&] {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(GetForegroundWindow(), &owner);
+        return owner == pi.dwProcessId;
+    };
+    CASE("the other program has the focus");
+    CHECK(pumpUntil(childHasFocus, 10000));
+
+    auto waitUntil = [](auto done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return false;
+            }
+            Sleep(10);
+        }
+        return true;
+    };
+    const Key control{ "Control_L", VK_LCONTROL, VK_CONTROL };
+    const Key alt{ "Alt_L", VK_LMENU, VK_MENU };
+    const Key v{ "v", 'V', 'V' };
+    std::vector<std::unique_ptr<KeyPresser>> pressers;
+    if (XdotoolPresser::available()) {
+        pressers.push_back(std::make_unique<XdotoolPresser>());
+    }
+    pressers.push_back(std::make_unique<SendInputPresser>());
+    for (auto& presser : pressers) {
+        CASE(std::string(presser->name()) + ": Ctrl+Alt+V typed into the other program");
+        CHECK(presser->send({ &control, &alt, &v }, true));
+        CHECK(waitUntil([] {
+            return native().keyDown(VK_CONTROL) && native().keyDown(VK_MENU) &&
+                   native().keyDown('V');
+        }));
+        CHECK(presser->send({ &v, &alt, &control }, false));
+        CHECK(waitUntil([] {
+            return !native().keyDown(VK_CONTROL) && !native().keyDown(VK_MENU) &&
+                   !native().keyDown('V');
+        }));
+    }
+    TerminateProcess(pi.hProcess, 0);
+    WaitForSingleObject(pi.hProcess, 5000);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+}
+
 int main(int argc, char** argv)
 {
     if (argc == 2 && std::strcmp(argv[1], "--show-command") == 0) {
         return kShowCommandExitBase + static_cast<int>(native().startShowCommand());
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--focus-window") == 0) {
+        // The other program of keyStateSeesKeysTypedIntoAnotherProgram: a window that takes
+        // the focus and keeps handling its messages until it is ended.
+        TestWindow window(WS_OVERLAPPED | WS_CAPTION | WS_VISIBLE, 0, 500, 200, 300, 200);
+        ShowWindow(window.hwnd, SW_SHOWNORMAL);
+        SetForegroundWindow(window.hwnd);
+        pumpUntil([] { return false; }, 60000);
+        return 0;
     }
     return check::runAll();
 }
