@@ -12,3 +12,5 @@ endif()
 # Qt's tools (moc, rcc, uic) run here, so they are the host's, of the same version.
 set(QT_HOST_PATH /usr CACHE PATH "")
 set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake CACHE PATH "")
+# zlib linked in, not zlib1.dll beside the program.
+set(ZLIB_USE_STATIC_LIBS ON)

@@ -62,7 +62,14 @@ public:
     }
     void switchBeepOff() override { ++beepOffs; }
     ombrix::ShowCommand startShowCommand() override { return showCommand; }
-    bool setClipboardPicture(int, int, const uint32_t*, int) override { return false; }
+    // Left to the toolkit, unless the clipboard is to refuse, as the Windows one can.
+    bool setClipboardPicture(int, int, const uint32_t*, int) override
+    {
+        if (refuseClipboard) {
+            throw std::runtime_error("クリップボードにコピーできません");
+        }
+        return false;
+    }
     int keyWakeDescriptor() override { return wakeDescriptor; }
     std::unique_ptr<ombrix::IniFile> openIniFile(const std::string& path) override
     {
@@ -75,6 +82,7 @@ public:
     int waits = 0;
     int beepOffs = 0;
     bool failCopy = false;
+    bool refuseClipboard = false;
     ombrix::Rect lastCopyOrigin;
     std::function<void()> onCopy;
     std::set<int> down;

@@ -23,6 +23,7 @@ private slots:
     void grabTakesTheFramedPixels();
     void grabFollowsTheFrame();
     void copyPutsThePictureOnTheClipboard();
+    void refusedClipboardIsAnErrorNotAConfirmation();
     void failedGrabLeavesNothingBehind();
     void hintsNameTheShortcutLetters_data();
     void hintsNameTheShortcutLetters();
@@ -183,6 +184,17 @@ void FrameGuiTest::copyPutsThePictureOnTheClipboard()
     QCOMPARE(onClipboard.size(), QSize(380, 242));
     QCOMPARE(onClipboard.pixel(5, 7), FakePlatform::desktopPixel(form1->x() + 7, form1->y() + 10));
     QVERIFY(QGuiApplication::clipboard()->text().isEmpty());
+}
+
+void FrameGuiTest::refusedClipboardIsAnErrorNotAConfirmation()
+{
+    fake->refuseClipboard = true;
+    ModalAnswerer answer;
+    emit form1->btnCopi->clicked();
+    fake->refuseClipboard = false;
+    QCOMPARE(answer.seen, QString::fromUtf8("MessageBox|エラー|クリップボードにコピーできません."));
+    QVERIFY(!syoriChu);
+    QVERIFY(form1->isVisible());
 }
 
 void FrameGuiTest::failedGrabLeavesNothingBehind()
