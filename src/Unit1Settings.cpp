@@ -8,6 +8,9 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryFile>
 
 namespace
 {
@@ -24,11 +27,43 @@ constexpr char16_t kSectionColour[] = u"botan";
 constexpr char16_t kSectionLetters[] = u"sKyMoj";
 constexpr char16_t kSectionKeys[] = u"kii";
 
-// Beside the program file, whatever the working folder.
+// Whether a file can be made in `folder`: tried for real, since permission bits, access lists
+// and read-only mounts all have their say.
+bool canCreateFileIn(const QString& folder)
+{
+    QTemporaryFile probe(folder + QStringLiteral("/.Ombrix-XXXXXX"));
+    return probe.open();
+}
+
+// The user's own folder for settings: %APPDATA% on Windows, ${XDG_CONFIG_HOME:-~/.config}
+// elsewhere.
+QString userSettingsFolder()
+{
+#ifdef Q_OS_WIN
+    const QString appData = qEnvironmentVariable("APPDATA");
+    if (!appData.isEmpty()) {
+        return appData;
+    }
+#endif
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+}
+
+// Beside the program file, whatever the working folder, when the file is there or can be made
+// there (a copy unpacked anywhere keeps its settings with it); otherwise, for a program
+// installed where its user cannot write, in the user's own settings folder. Decided once, at
+// the first read.
 QString iniPath()
 {
-    return QDir::toNativeSeparators(QCoreApplication::applicationDirPath() +
-                                    QStringLiteral("/Ombrix.ini"));
+    static const QString path = [] {
+        const QString folder = QCoreApplication::applicationDirPath();
+        const QString beside = folder + QStringLiteral("/Ombrix.ini");
+        if (QFileInfo::exists(beside) || canCreateFileIn(folder)) {
+            return QDir::toNativeSeparators(beside);
+        }
+        return QDir::toNativeSeparators(userSettingsFolder() +
+                                        QStringLiteral("/Ombrix/Ombrix.ini"));
+    }();
+    return path;
 }
 
 std::u16string toU16(const QString& s)
@@ -72,6 +107,8 @@ void TForm1::iniYomu(QObject*)
 void TForm1::iniKaku(QObject*)
 {
     const QString path = iniPath();
+    // The user's settings folder may not be there yet; a failure shows as the write's.
+    QDir().mkpath(QFileInfo(path).absolutePath());
     auto ini = ombrix::platform().openIniFile(path.toStdString());
     const auto put = [&](const char16_t* section, const char16_t* key, const QString& value) {
         if (!ini->writeString(section, key, toU16(value))) {

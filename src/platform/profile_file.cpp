@@ -1041,33 +1041,9 @@ bool ProfileFile::copyRun(const Run& run, std::FILE* out)
     return true;
 }
 
-bool ProfileFile::flush()
+bool ProfileFile::writeContent(std::FILE* f, std::string& failure)
 {
-    if (!dirty_) {
-        return true;
-    }
-    if (!checkWritable() || unreadable_) {
-        return false;
-    }
-    // Write beside the file (a folder we cannot write fails here), flush to disk, then put it
-    // in the file's place in one step. A link is followed, so the link itself stays.
-    std::error_code ec;
-    fs::path target = path_;
-    if (fs::is_symlink(fs::symlink_status(target, ec))) {
-        const fs::path resolved = fs::canonical(target, ec);
-        if (!ec) {
-            target = resolved;
-        }
-    }
-    const fs::path temp =
-      target.parent_path() / (target.filename().string() + ".tmp" + std::to_string(processId()));
-    std::FILE* f = createTemporary(temp);
-    if (!f) {
-        error_ = std::strerror(errno);
-        return false;
-    }
     bool ok = true;
-    std::string failure;
     const auto fail = [&](const std::string& why) {
         if (ok) {
             failure = why;
@@ -1093,15 +1069,113 @@ bool ProfileFile::flush()
     if (ok && std::fflush(f) != 0) {
         fail(std::strerror(errno));
     }
+    return ok;
+}
+
+bool ProfileFile::writeInPlace(const fs::path& target)
+{
+    // The new content is put together first (it is made of runs of the file itself), then
+    // poured over the old.
+    std::FILE* staged = std::tmpfile();
+    if (!staged) {
+        error_ = std::strerror(errno);
+        return false;
+    }
+    std::string failure;
+    bool ok = writeContent(staged, failure);
+    in_.close();
+    std::FILE* out = ok ? std::fopen(target.string().c_str(), "wb") : nullptr;
+    if (ok && !out) {
+        failure = std::strerror(errno);
+        ok = false;
+    }
+    if (ok) {
+        std::rewind(staged);
+        char buffer[1 << 15];
+        size_t n = 0;
+        while (ok && (n = std::fread(buffer, 1, sizeof buffer, staged)) > 0) {
+            if (std::fwrite(buffer, 1, n, out) != n) {
+                failure = std::strerror(errno);
+                ok = false;
+            }
+        }
+        if (ok && std::ferror(staged)) {
+            failure = "cannot read back the new content";
+            ok = false;
+        }
+        if (ok && std::fflush(out) != 0) {
+            failure = std::strerror(errno);
+            ok = false;
+        }
+#ifdef _WIN32
+        if (ok && _commit(_fileno(out)) != 0) {
+#else
+        if (ok && fsync(fileno(out)) != 0) {
+#endif
+            failure = std::strerror(errno);
+            ok = false;
+        }
+    }
+    if (out && std::fclose(out) != 0 && ok) {
+        failure = std::strerror(errno);
+        ok = false;
+    }
+    std::fclose(staged);
+    if (!ok) {
+        error_ = failure;
+        // What is on disk now may be part of the new content: it is read afresh from here on.
+        unload();
+        return false;
+    }
+    unload();
+    dirty_ = false;
+    return true;
+}
+
+bool ProfileFile::flush()
+{
+    if (!dirty_) {
+        return true;
+    }
+    if (!checkWritable() || unreadable_) {
+        return false;
+    }
+    // Write beside the file (a folder we cannot write fails here), flush to disk, then put it
+    // in the file's place in one step. A link is followed, so the link itself stays.
+    std::error_code ec;
+    fs::path target = path_;
+    if (fs::is_symlink(fs::symlink_status(target, ec))) {
+        const fs::path resolved = fs::canonical(target, ec);
+        if (!ec) {
+            target = resolved;
+        }
+    }
+    const fs::path temp =
+      target.parent_path() / (target.filename().string() + ".tmp" + std::to_string(processId()));
+    std::FILE* f = createTemporary(temp);
+    if (!f) {
+        const int why = errno;
+        // A folder that we may not write, holding a file that we may: the file is rewritten in
+        // place, as the Windows profile service does, rather than not at all.
+        if (exists_ && (why == EACCES || why == EPERM || why == EROFS)) {
+            return writeInPlace(target);
+        }
+        error_ = std::strerror(why);
+        return false;
+    }
+    std::string failure;
+    bool ok = writeContent(f, failure);
 #ifdef _WIN32
     if (ok && _commit(_fileno(f)) != 0) {
 #else
     if (ok && fsync(fileno(f)) != 0) {
 #endif
-        fail(std::strerror(errno));
+        failure = std::strerror(errno);
+        ok = false;
     }
-    if (std::fclose(f) != 0) {
-        fail(std::strerror(errno));
+    if (std::fclose(f) != 0 && ok) {
+        failure = std::strerror(errno);
+        ok = false;
     }
     if (ok && exists_) {
         fs::permissions(temp, fs::status(target, ec).permissions(), ec);
@@ -1111,7 +1185,8 @@ bool ProfileFile::flush()
         in_.close();
         fs::rename(temp, target, ec);
         if (ec) {
-            fail(describe(ec));
+            failure = describe(ec);
+            ok = false;
         }
     }
     if (!ok) {

@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <string_view>
@@ -110,6 +111,10 @@ private:
     void ensureLineEnd(size_t index);
     std::string rawPrefix(const Line& line, size_t textUnits) const;
     bool copyRun(const Run& run, std::FILE* out);
+    // The whole new content into `f`; false with the reason in `failure` when that fails.
+    bool writeContent(std::FILE* f, std::string& failure);
+    // Rewrites the file itself, for a folder where no file can be made beside it.
+    bool writeInPlace(const std::filesystem::path& target);
     size_t unitSize() const
     {
         return encoding_ == Encoding::Utf16LE || encoding_ == Encoding::Utf16BE ? 2 : 1;

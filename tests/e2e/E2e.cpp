@@ -417,13 +417,17 @@ bool Ombrix::start(const StartOptions& options)
     // folder: in the user's shared ~/.config, one program killed while it held that file's lock
     // makes every other one wait 30 s on its way out.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_CONFIG_HOME", dir_.filePath("config"));
+    const QString configHome = dir_.filePath("config");
+    if (!QDir().mkpath(configHome)) {
+        return false;
+    }
+    env.insert("XDG_CONFIG_HOME", configHome);
     for (const auto& [name, value] : options.env) {
         env.insert(name, value);
     }
     if (options.asOrdinaryUser && geteuid() == 0) {
         // nobody owns the folder, so only the permissions below stand in its way.
-        for (const QString& p : { dir_.path(), binary, iniPath() }) {
+        for (const QString& p : { dir_.path(), binary, iniPath(), configHome }) {
             if (QFile::exists(p) && chown(QFile::encodeName(p).constData(), 65534, 65534) != 0) {
                 return false;
             }
@@ -443,6 +447,11 @@ bool Ombrix::start(const StartOptions& options)
     }
     if (options.iniUnreadable) {
         QFile::setPermissions(iniPath(), QFile::Permissions());
+    }
+    if (options.configHomeReadOnly) {
+        QFile::setPermissions(configHome,
+                              QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
     }
     if (options.folderReadOnly) {
         QFile::setPermissions(dir_.path(),

@@ -110,6 +110,8 @@ struct StartOptions {
     bool iniReadOnly = false;
     bool iniUnreadable = false; // mode 000
     bool folderReadOnly = false;
+    // The program's settings folder (XDG_CONFIG_HOME, made in the program's folder) read-only.
+    bool configHomeReadOnly = false;
     // Run as an ordinary user (nobody) when the tests run as root, so that permissions hold.
     bool asOrdinaryUser = false;
     // Variables set for the program over the test's own environment (QT_SCALE_FACTOR, ...).
@@ -124,6 +126,8 @@ public:
     ~Ombrix();
     bool start(const StartOptions& options = {});
     QString iniPath() const { return dir_.filePath("Ombrix.ini"); }
+    // Where the settings go when they cannot be beside the program.
+    QString configIniPath() const { return dir_.filePath("config/Ombrix/Ombrix.ini"); }
     std::optional<QByteArray> iniBytes() const;
     bool running() const { return process_.state() != QProcess::NotRunning; }
     qint64 pid() const { return process_.processId(); }

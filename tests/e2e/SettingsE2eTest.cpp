@@ -1,9 +1,11 @@
-// Ombrix.ini with the real program: read at start, written in full at every close, and a close
-// that cannot write it refused with the error.
+// Ombrix.ini with the real program: read at start, written in full at every close, where it can
+// be written (beside the program, else in the user's settings folder), and a close that cannot
+// write it refused with the error.
 
 #include "E2e.h"
 #include "Pattern.h"
 
+#include <QFile>
 #include <QTest>
 
 using namespace e2e;
@@ -27,6 +29,8 @@ private slots:
     void noFileMeansDefaultsAndCloseWritesTheTenLines();
     void colourOnlyFileGivesRedAndIsCompleted();
     void handWrittenFileKeepsItsOwnLines();
+    void settingsGoWhereTheyCanBeWritten_data();
+    void settingsGoWhereTheyCanBeWritten();
     void closeThatCannotWriteIsRefused_data();
     void closeThatCannotWriteIsRefused();
 };
@@ -86,11 +90,50 @@ void SettingsE2eTest::handWrittenFileKeepsItsOwnLines()
                         "fontcolor = -16711936\r\n[botan]\r\ncolor=-16776961\r\n"));
 }
 
+void SettingsE2eTest::settingsGoWhereTheyCanBeWritten_data()
+{
+    QTest::addColumn<bool>("folderReadOnly");
+    QTest::addColumn<QByteArray>("before"); // Ombrix.ini beside the program at start, if any
+    QTest::addColumn<QByteArray>("beside"); // what is beside the program at the end
+    QTest::addColumn<QByteArray>("inSettingsFolder");
+    const QByteArray none;
+    QTest::addRow("writable folder, no file") << false << none << kDefaultIni << none;
+    QTest::addRow("read-only folder, no file") << true << none << none << kDefaultIni;
+    // Written in place: the folder allows no file beside it to replace it.
+    QTest::addRow("read-only folder, writable file")
+      << true << QByteArray("[botan]\r\ncolor=-65536\r\n")
+      << QByteArray("[botan]\r\ncolor=-65536\r\n[sKyMoj]\r\ncopi=C\r\nsave=V\r\nzoom=W\r\n"
+                    "mini=S\r\nclos=X\r\n[kii]\r\nfontcolor=-10496\r\n")
+      << none;
+}
+
+void SettingsE2eTest::settingsGoWhereTheyCanBeWritten()
+{
+    QFETCH(bool, folderReadOnly);
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, beside);
+    QFETCH(QByteArray, inSettingsFolder);
+    Ombrix ombrix;
+    StartOptions options;
+    options.asOrdinaryUser = true;
+    options.folderReadOnly = folderReadOnly;
+    if (!before.isEmpty()) {
+        options.ini = before;
+    }
+    QVERIFY(ombrix.start(options));
+    clickClose(ombrix);
+    QVERIFY2(ombrix.waitFinished(), "the program did not end");
+    QCOMPARE(ombrix.exitCode(), 0);
+    QCOMPARE(ombrix.iniBytes().value_or(QByteArray()), beside);
+    QFile other(ombrix.configIniPath());
+    QCOMPARE(other.open(QIODevice::ReadOnly) ? other.readAll() : QByteArray(), inSettingsFolder);
+}
+
 void SettingsE2eTest::closeThatCannotWriteIsRefused_data()
 {
     QTest::addColumn<bool>("withFile");
     QTest::addRow("read-only Ombrix.ini") << true;
-    QTest::addRow("read-only folder, no file") << false;
+    QTest::addRow("read-only folder, no file, read-only settings folder") << false;
 }
 
 void SettingsE2eTest::closeThatCannotWriteIsRefused()
@@ -104,8 +147,10 @@ void SettingsE2eTest::closeThatCannotWriteIsRefused()
         options.iniReadOnly = true;
     } else {
         options.folderReadOnly = true;
+        options.configHomeReadOnly = true;
     }
     QVERIFY(ombrix.start(options));
+    const QString tried = withFile ? ombrix.iniPath() : ombrix.configIniPath();
     const QColor glow = glowOnScreen(ombrix.geometry());
     QVERIFY2(withFile ? glow.red() > glow.blue() + 40 : glow.blue() > glow.red() + 40,
              qPrintable("the settings were not read: " + glow.name()));
@@ -115,7 +160,7 @@ void SettingsE2eTest::closeThatCannotWriteIsRefused()
         clickClose(ombrix);
         const auto text = messageText("^エラー$");
         QVERIFY2(text, "no error message");
-        QVERIFY2(text->contains(ombrix.iniPath() + QString::fromUtf8(" に書き込めません.")),
+        QVERIFY2(text->contains(tried + QString::fromUtf8(" に書き込めません.")),
                  qPrintable(*text));
         key("Return");
         QVERIFY(windowGone("^エラー$"));
