@@ -7,9 +7,17 @@
 
 #include "MessageBox.h"
 
+#include <QTranslator>
+
 Application::Application(int& argc, char** argv)
   : QApplication(argc, argv)
 {
+    // The resources live in a static library: make sure they are linked in and registered.
+    Q_INIT_RESOURCE(ombrix_translations);
+    auto* japanese = new QTranslator(this);
+    if (japanese->load(QStringLiteral(":/translations/qtbase_ja.qm"))) {
+        installTranslator(japanese);
+    }
     // The frame is the main window: closing it ends the program, whatever else is open.
     setQuitOnLastWindowClosed(false);
 }

@@ -606,7 +606,7 @@ void FaultE2eTest::saveIntoAFolderThatVanishesShowsTheErrorAndGoesOn()
     const QString path = out.filePath("out/picture.png");
 
     clickAt(frame, kMoveHandle, 2);
-    const auto dialog = findWindow("^Save As$");
+    const auto dialog = findWindow("^名前を付けて保存$");
     QVERIFY2(dialog, "no save dialog");
     typeFileName(*dialog, path);
     // The folder goes while the dialog is open, the name typed into it.
@@ -618,7 +618,7 @@ void FaultE2eTest::saveIntoAFolderThatVanishesShowsTheErrorAndGoesOn()
     QVERIFY2(text->contains(QString::fromUtf8("ファイル %1 を作成できません。").arg(path)),
              qPrintable(*text));
     QVERIFY(dismiss("^エラー$"));
-    QVERIFY(windowGone("^Save As$"));
+    QVERIFY(windowGone("^名前を付けて保存$"));
     QVERIFY(ombrix.running());
     QVERIFY(!QFileInfo::exists(out.filePath("out")));
 
@@ -726,7 +726,7 @@ void FaultE2eTest::xServerGoingAwayEndsTheProgram()
     } else if (doing == "save") {
         x.run("xdotool",
               QStringList{ "mousemove" } + at(kMoveHandle) + QStringList{ "click", "2" });
-        QVERIFY(x.windowShown("^Save As$"));
+        QVERIFY(x.windowShown("^名前を付けて保存$"));
     } else if (doing == "drag") {
         x.run("xdotool",
               QStringList{ "mousemove" } + at({ 82 + 11, 4 + 11 }) + QStringList{ "click", "1" });

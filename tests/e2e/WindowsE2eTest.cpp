@@ -175,7 +175,7 @@ void WindowsE2eTest::savesPngAndJpeg()
     const QString path = QDir(ombrix.folder()).filePath(name);
 
     click(frame.x() + kButtonV.x(), frame.y() + kButtonV.y());
-    const auto dialog = findWindow("^Save As$", 10000);
+    const auto dialog = findWindow("^名前を付けて保存$", 10000);
     QVERIFY2(dialog, "no save dialog");
     typeFileName(*dialog, winePath(path));
     key("Return");
@@ -200,7 +200,7 @@ void WindowsE2eTest::savesPngAndJpeg()
         const double mean = static_cast<double>(total) / (3.0 * rgb.width() * rgb.height());
         QVERIFY2(mean < tolerance, qPrintable(QString("mean difference %1").arg(mean)));
     }
-    QVERIFY(windowGone("^Save As$"));
+    QVERIFY(windowGone("^名前を付けて保存$"));
     QCOMPARE(ombrix.geometry(), frame);
 }
 
