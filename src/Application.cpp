@@ -7,7 +7,11 @@
 
 #include "MessageBox.h"
 
+#include <QSessionManager>
+#include <QSocketNotifier>
 #include <QTranslator>
+
+#include <cstdio>
 
 Application::Application(int& argc, char** argv)
   : QApplication(argc, argv)
@@ -35,7 +39,41 @@ int Application::Run()
     if (Form1) {
         guarded([] { Form1->applyShowCommand(ombrix::platform().startShowCommand()); });
     }
+    watchEndRequests();
     return exec();
+}
+
+void Application::watchEndRequests()
+{
+    // A kill or the end of the session ends the program as its close does, settings written,
+    // without a message box that nobody is there to answer.
+    const int requests = ombrix::platform().endRequestDescriptor();
+    if (requests >= 0) {
+        auto* notifier = new QSocketNotifier(requests, QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, [this, notifier] {
+            notifier->setEnabled(false);
+            exit(saveSettingsQuietly() ? 0 : 1);
+        });
+    }
+    connect(this, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) {
+        saveSettingsQuietly();
+    });
+}
+
+bool Application::saveSettingsQuietly()
+{
+    if (!Form1) {
+        return true;
+    }
+    try {
+        Form1->iniKaku(Form1);
+        return true;
+    } catch (const OmbrixError& e) {
+        std::fprintf(stderr, "Ombrix: %s\n", e.message().toLocal8Bit().constData());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "Ombrix: %s\n", e.what());
+    }
+    return false;
 }
 
 void Application::showError(const QString& message)

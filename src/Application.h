@@ -44,6 +44,11 @@ public:
     bool notify(QObject* receiver, QEvent* event) override;
 
 private:
+    // Ends the program, settings written, when the system asks it to end.
+    void watchEndRequests();
+    // Writes the settings as a close does; a failure goes to standard error. False on failure.
+    static bool saveSettingsQuietly();
+
     std::vector<std::function<void()>> forms_;
 };
 

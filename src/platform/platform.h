@@ -124,6 +124,11 @@ public:
     // that a caller can sleep while no shortcut can be down; -1 where the state must be polled.
     virtual int keyWakeDescriptor() { return -1; }
 
+    // A file descriptor that becomes readable when the system asks the program to end (the
+    // session's end or a kill: SIGTERM, SIGHUP, SIGINT), so that it can save and end cleanly;
+    // -1 where the toolkit tells of the session's end on its own.
+    virtual int endRequestDescriptor() { return -1; }
+
     // Silences the system's warning beep for everyone, without saving it anywhere.
     virtual void switchBeepOff() = 0;
 

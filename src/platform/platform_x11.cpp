@@ -8,7 +8,9 @@
 #include "x11_keys.h"
 #include "x11_screen.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstdlib>
 
@@ -17,6 +19,27 @@ namespace ombrix
 
 namespace
 {
+
+// The pipe that the end signals write to: a signal handler may do no more than that.
+int endPipe[2] = { -1, -1 };
+
+void watchEndSignals()
+{
+    if (endPipe[0] >= 0 || ::pipe2(endPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return;
+    }
+    struct sigaction request = {};
+    request.sa_handler = [](int) {
+        const char byte = 1;
+        // Nothing to do when the pipe is full: a request is already waiting.
+        [[maybe_unused]] const ssize_t n = ::write(endPipe[1], &byte, 1);
+    };
+    request.sa_flags = SA_RESTART;
+    sigemptyset(&request.sa_mask);
+    for (int signal : { SIGTERM, SIGHUP, SIGINT }) {
+        sigaction(signal, &request, nullptr);
+    }
+}
 
 class X11Platform final : public Platform
 {
@@ -114,6 +137,8 @@ public:
         return ConnectionNumber(d);
     }
 
+    int endRequestDescriptor() override { return endPipe[0]; }
+
     void switchBeepOff() override
     {
         Display* d = x11::tryConnection();
@@ -170,6 +195,8 @@ std::unique_ptr<Platform> createNativePlatform()
 
 void prepareProcess()
 {
+    // A logout or a kill ends the program as its close does, settings written.
+    watchEndSignals();
     // Wayland sessions run us through XWayland: the grab and the key state need an X server.
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     // A write to the X server's socket after the server has gone raises SIGPIPE, which would

@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QTest>
 
+#include <signal.h>
+
 using namespace e2e;
 
 namespace
@@ -31,6 +33,8 @@ private slots:
     void handWrittenFileKeepsItsOwnLines();
     void settingsGoWhereTheyCanBeWritten_data();
     void settingsGoWhereTheyCanBeWritten();
+    void endSignalsWriteTheSettingsAndEndCleanly_data();
+    void endSignalsWriteTheSettingsAndEndCleanly();
     void closeThatCannotWriteIsRefused_data();
     void closeThatCannotWriteIsRefused();
 };
@@ -127,6 +131,54 @@ void SettingsE2eTest::settingsGoWhereTheyCanBeWritten()
     QCOMPARE(ombrix.iniBytes().value_or(QByteArray()), beside);
     QFile other(ombrix.configIniPath());
     QCOMPARE(other.open(QIODevice::ReadOnly) ? other.readAll() : QByteArray(), inSettingsFolder);
+}
+
+void SettingsE2eTest::endSignalsWriteTheSettingsAndEndCleanly_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<bool>("boxOpen");     // the copy's confirmation is up
+    QTest::addColumn<bool>("iniReadOnly"); // the write fails
+    QTest::addRow("SIGTERM") << SIGTERM << false << false;
+    QTest::addRow("SIGHUP") << SIGHUP << false << false;
+    QTest::addRow("SIGINT") << SIGINT << false << false;
+    QTest::addRow("SIGTERM while a message is up") << SIGTERM << true << false;
+    QTest::addRow("SIGTERM, the file cannot be written") << SIGTERM << false << true;
+}
+
+void SettingsE2eTest::endSignalsWriteTheSettingsAndEndCleanly()
+{
+    QFETCH(int, signal);
+    QFETCH(bool, boxOpen);
+    QFETCH(bool, iniReadOnly);
+    const QByteArray before("[botan]\r\ncolor=-65536\r\n");
+    Ombrix ombrix;
+    StartOptions options;
+    options.ini = before;
+    options.iniReadOnly = iniReadOnly;
+    options.asOrdinaryUser = iniReadOnly;
+    QVERIFY(ombrix.start(options));
+    if (boxOpen) {
+        const QRect frame = ombrix.geometry();
+        click(frame.x() + kButtonC.x(), frame.y() + kButtonC.y());
+        QVERIFY(findWindow("^情報$"));
+    }
+    ombrix.output();
+    QCOMPARE(::kill(static_cast<pid_t>(ombrix.pid()), signal), 0);
+    QVERIFY2(ombrix.waitFinished(), "the program did not end");
+    QVERIFY(!ombrix.crashed());
+    QCOMPARE(countWindows("^エラー$"), 0);
+    if (iniReadOnly) {
+        // Nobody is there to answer a message box: the reason goes to standard error.
+        QCOMPARE(ombrix.exitCode(), 1);
+        const QByteArray said = ombrix.output();
+        QVERIFY2(said.contains(ombrix.iniPath().toUtf8()), said.constData());
+        QCOMPARE(ombrix.iniBytes().value_or("<none>"), before);
+    } else {
+        QCOMPARE(ombrix.exitCode(), 0);
+        QCOMPARE(ombrix.iniBytes().value_or("<none>"),
+                 before + "[sKyMoj]\r\ncopi=C\r\nsave=V\r\nzoom=W\r\nmini=S\r\nclos=X\r\n"
+                          "[kii]\r\nfontcolor=-10496\r\n");
+    }
 }
 
 void SettingsE2eTest::closeThatCannotWriteIsRefused_data()
