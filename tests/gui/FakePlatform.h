@@ -74,7 +74,7 @@ public:
     std::unique_ptr<ombrix::IniFile> openIniFile(const std::string& path) override
     {
         // Tests keep the settings in a folder of their own, not beside the test program.
-        const std::string name = path.substr(path.find_last_of('/') + 1);
+        const std::string name = path.substr(path.find_last_of("/\\") + 1);
         return ombrix::openPortableIniFile(iniFolder.empty() ? path : iniFolder + "/" + name);
     }
 

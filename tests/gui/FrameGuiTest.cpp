@@ -294,6 +294,9 @@ void FrameGuiTest::glowTakesTheColourAtOnce()
 
 void FrameGuiTest::buttonsLightUnderThePointer()
 {
+    if (runningUnderWine()) {
+        QSKIP("Wine moves the pointer for SetCursorPos without telling the window under it");
+    }
     // Where the window manager has the frame now: it is not moved for this.
     QVERIFY(QTest::qWaitForWindowExposed(form1.get()));
     form1->raise();

@@ -16,6 +16,13 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 #include <memory>
 
 struct GuiFixture {
@@ -50,6 +57,17 @@ struct GuiFixture {
 
 // While it lives, closes the first modal window that opens: OK on a message box, Cancel on
 // any other dialog. `seen` then holds its class name, title and (for a message) text.
+// Whether the test runs under Wine rather than on Windows itself (or on another system).
+inline bool runningUnderWine()
+{
+#ifdef Q_OS_WIN
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
+
 class ModalAnswerer
 {
 public:

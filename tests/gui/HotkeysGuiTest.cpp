@@ -6,9 +6,12 @@
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QTest>
 
+#ifndef Q_OS_WIN
 #include <unistd.h>
+#endif
 
 namespace
 {
@@ -141,8 +144,15 @@ void HotkeysGuiTest::tick()
     // Every modal the tick opens is answered; their kinds tell copy from save.
     QStringList modals;
     QTimer answerer;
+    // A box that was answered may still be the active modal at the next look (Windows closes
+    // it a moment later): each is counted once.
+    QPointer<QWidget> answered;
     QObject::connect(&answerer, &QTimer::timeout, [&] {
         QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || modal == answered) {
+            return;
+        }
+        answered = modal;
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             modals << "copy";
             box->button(QMessageBox::Ok)->click();
@@ -225,6 +235,9 @@ void HotkeysGuiTest::timerRunsEveryTenMilliseconds()
 
 void HotkeysGuiTest::restsWhileCtrlOrAltIsUpAndWakesOnKeys()
 {
+#ifdef Q_OS_WIN
+    QSKIP("Windows has no descriptor that wakes on keys: the poll runs every 10 ms there");
+#else
     TForm1* f = fixture.form1.get();
     int pipeEnds[2];
     QCOMPARE(pipe(pipeEnds), 0);
@@ -258,6 +271,7 @@ void HotkeysGuiTest::restsWhileCtrlOrAltIsUpAndWakesOnKeys()
     fixture.fake->wakeDescriptor = -1;
     close(pipeEnds[0]);
     close(pipeEnds[1]);
+#endif
 }
 
 QTEST_MAIN(HotkeysGuiTest)

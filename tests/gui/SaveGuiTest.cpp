@@ -110,7 +110,8 @@ void SaveGuiTest::encoderFollowsTheExtension()
             QFAIL("no error");
         } catch (const OmbrixError& e) {
             QCOMPARE(e.message(),
-                     QString::fromUtf8("ビットマップの保存に失敗しました (%1)。").arg(path));
+                     QString::fromUtf8("ビットマップの保存に失敗しました (%1)。")
+                       .arg(QDir::toNativeSeparators(path)));
         }
         QVERIFY(!QFile::exists(path));
         return;
@@ -136,9 +137,9 @@ void SaveGuiTest::failedSavesLeaveNothingBehind()
         f->saveBitmap(missing);
         QFAIL("no error");
     } catch (const OmbrixError& e) {
-        QVERIFY2(
-          e.message().startsWith(QString::fromUtf8("ファイル %1 を作成できません。").arg(missing)),
-          qPrintable(e.message()));
+        QVERIFY2(e.message().startsWith(QString::fromUtf8("ファイル %1 を作成できません。")
+                                          .arg(QDir::toNativeSeparators(missing))),
+                 qPrintable(e.message()));
         QVERIFY(e.message().size() > missing.size() + 15);
     }
 
@@ -155,8 +156,8 @@ void SaveGuiTest::failedSavesLeaveNothingBehind()
     try {
         f->saveBitmap(existing);
     } catch (const OmbrixError& e) {
-        raised =
-          e.message() == QString::fromUtf8("ビットマップの保存に失敗しました (%1)。").arg(existing);
+        raised = e.message() == QString::fromUtf8("ビットマップの保存に失敗しました (%1)。")
+                                  .arg(QDir::toNativeSeparators(existing));
     }
     *gazoBmp = saved;
     QVERIFY(raised);
