@@ -222,7 +222,8 @@ void SoakE2eTest::savesByShortcut()
         const QString path = out.filePath(QString("p%1.%2").arg(i).arg(png ? "png" : "jpg"));
         typeFileName(*dialog, path, 2);
         key("Return");
-        QVERIFY2(windowGone("^名前を付けて保存$"), qPrintable(QString("save %1: the dialog stays").arg(i)));
+        QVERIFY2(windowGone("^名前を付けて保存$"),
+                 qPrintable(QString("save %1: the dialog stays").arg(i)));
         QVERIFY2(waitFor([&] { return QFile::exists(path); }),
                  qPrintable(QString("save %1: no file %2").arg(i).arg(path)));
         QImage picture;
