@@ -12,23 +12,19 @@ namespace
 Display* g_display = nullptr;
 ErrorTrap* g_trap = nullptr;
 XErrorHandler g_previousHandler = nullptr;
-XIOErrorHandler g_previousIoHandler = nullptr;
 
-// Our connection broke: the X server went away, and every window of the program with it.
-// Xlib's way out, exit(), would run destructors that talk to the dead server (ours among them),
-// and when the toolkit has begun an exit of its own on losing its connection, call exit() a
-// second time inside it: we end at once instead. A break of any other connection goes to
-// whoever handled it before (the toolkit).
-int onXIOError(Display* display)
+// A connection to the X server broke: the server went away, and every window of the program
+// with it. Xlib's way out, exit(), would run destructors that talk to the dead server (ours
+// among them), and when the toolkit has begun an exit of its own on losing its connection, call
+// exit() a second time inside it: we end at once instead. That holds for the toolkit's own Xlib
+// connection too (same server, same end), whose default handler would take Xlib's way out.
+int onXIOError(Display*)
 {
-    if (display == g_display) {
-        static const char kMessage[] = "Ombrix: the connection to the X server was lost\n";
-        if (::write(STDERR_FILENO, kMessage, sizeof kMessage - 1) < 0) {
-            // Nothing more to tell anyone.
-        }
-        ::_exit(1);
+    static const char kMessage[] = "Ombrix: the connection to the X server was lost\n";
+    if (::write(STDERR_FILENO, kMessage, sizeof kMessage - 1) < 0) {
+        // Nothing more to tell anyone.
     }
-    return g_previousIoHandler ? g_previousIoHandler(display) : 0;
+    ::_exit(1);
 }
 } // namespace
 
@@ -72,7 +68,7 @@ Display* tryConnection()
         g_display = XOpenDisplay(nullptr);
         if (g_display) {
             g_previousHandler = XSetErrorHandler(onXError);
-            g_previousIoHandler = XSetIOErrorHandler(onXIOError);
+            XSetIOErrorHandler(onXIOError);
         }
     }
     return g_display;
