@@ -2,7 +2,9 @@
 // steps, beside the X server's own read and the tools a user might pick instead; paste
 // latency; save; corner zoom refresh; idle cost, memory and start-up of the real program.
 // Prints figures only: it passes or fails nothing.
-// `OmbrixBench save` prints only the file save's figures, beside the peers' captures.
+// `OmbrixBench save` prints only the file save's figures, beside the peers' captures;
+// `OmbrixBench exit` the time the real program takes to end after its "X" button, on several
+// kinds of session.
 
 #include "Application.h"
 #include "Globals.h"
@@ -415,6 +417,45 @@ void saveAndPeerFigures(TForm1& frame,
     saveFigures(frame, "window with text", runs, false);
 }
 
+// The frame of a running Ombrix (the top-level window named Form1), under the root or under a
+// window manager's frame around it; 0 when there is none.
+Window findFrame(Display* d, Window w = 0, int depth = 0)
+{
+    if (w == 0) {
+        w = DefaultRootWindow(d);
+    }
+    char* name = nullptr;
+    if (XFetchName(d, w, &name) && name) {
+        const bool match = std::string(name) == "Form1";
+        XFree(name);
+        if (match) {
+            return w;
+        }
+    }
+    if (depth > 2) {
+        return 0;
+    }
+    Window root, parent, *children = nullptr;
+    unsigned n = 0;
+    if (!XQueryTree(d, w, &root, &parent, &children, &n)) {
+        return 0;
+    }
+    Window found = 0;
+    for (unsigned i = 0; i < n && !found; ++i) {
+        found = findFrame(d, children[i], depth + 1);
+    }
+    if (children) {
+        XFree(children);
+    }
+    return found;
+}
+
+bool viewable(Display* d, Window w)
+{
+    XWindowAttributes attr;
+    return w && XGetWindowAttributes(d, w, &attr) && attr.map_state == IsViewable;
+}
+
 // The real program: from its start to its frame on the screen, then its idle cost.
 void programFigures(const QString& binary, int idleSeconds, int copies)
 {
@@ -423,38 +464,7 @@ void programFigures(const QString& binary, int idleSeconds, int copies)
     QTemporaryDir dir;
     const QString copy = dir.filePath("Ombrix");
     QFile::copy(binary, copy);
-    auto frameViewable = [&]() {
-        // Any viewable top-level window named Form1 (the frame) under the root or its
-        // window-manager frame.
-        std::function<bool(Window, int)> look = [&](Window w, int depth) -> bool {
-            char* name = nullptr;
-            if (XFetchName(d, w, &name) && name) {
-                const bool match = std::string(name) == "Form1";
-                XFree(name);
-                if (match) {
-                    XWindowAttributes attr;
-                    return XGetWindowAttributes(d, w, &attr) && attr.map_state == IsViewable;
-                }
-            }
-            if (depth > 2) {
-                return false;
-            }
-            Window root, parent, *children = nullptr;
-            unsigned n = 0;
-            if (!XQueryTree(d, w, &root, &parent, &children, &n)) {
-                return false;
-            }
-            bool found = false;
-            for (unsigned i = 0; i < n && !found; ++i) {
-                found = look(children[i], depth + 1);
-            }
-            if (children) {
-                XFree(children);
-            }
-            return found;
-        };
-        return look(DefaultRootWindow(d), 0);
-    };
+    auto frameViewable = [&]() { return viewable(d, findFrame(d)); };
     qint64 pid = 0;
     for (int i = 0; i < 5; ++i) {
         QProcess* p = new QProcess;
@@ -549,6 +559,317 @@ void programFigures(const QString& binary, int idleSeconds, int copies)
     XCloseDisplay(d);
 }
 
+// What a user did before closing Ombrix with its "X" button.
+enum class Before {
+    Nothing,
+    Copy,          // "C", the confirmation answered
+    MaximisedCopy, // maximised over a screen of random pixels, then "C"
+    SaveDialog,    // "V", the save dialog cancelled
+    NameSelected,  // "V", the proposed name selected by keys (the program then holds the
+                   // PRIMARY selection), the dialog cancelled
+};
+
+// The standard output of a program run to its end (our event loop goes on meanwhile).
+QByteArray output(const QString& program, const QStringList& args)
+{
+    QByteArray out;
+    runTimed(program, args, &out);
+    return out;
+}
+
+QString visibleWindow(const QString& nameRegex)
+{
+    const QByteArray ids = output("xdotool", { "search", "--onlyvisible", "--name", nameRegex });
+    return QString::fromUtf8(ids).split('\n', Qt::SkipEmptyParts).value(0).trimmed();
+}
+
+QString waitForWindow(const QString& nameRegex)
+{
+    QElapsedTimer t;
+    t.start();
+    QString id;
+    while ((id = visibleWindow(nameRegex)).isEmpty() && t.elapsed() < 10000) {
+        QThread::msleep(5);
+    }
+    return id;
+}
+
+// Presses `keys` in a window until it has gone from the screen.
+bool answerWindow(Display* d, const QString& id, const QStringList& keys)
+{
+    const Window w = id.toULong();
+    for (int tries = 0; tries < 50 && viewable(d, w); ++tries) {
+        runTimed("xdotool", QStringList{ "windowactivate", "--sync", id, "key" } + keys);
+        QElapsedTimer t;
+        t.start();
+        while (viewable(d, w) && t.elapsed() < 200) {
+            QThread::msleep(2);
+        }
+    }
+    return !viewable(d, w);
+}
+
+QPoint rootPosition(Display* d, Window w)
+{
+    int x = 0, y = 0;
+    Window child;
+    XTranslateCoordinates(d, w, DefaultRootWindow(d), 0, 0, &x, &y, &child);
+    return { x, y };
+}
+
+void clickAt(QPoint p, bool ctrl = false)
+{
+    QStringList args{ "mousemove", QString::number(p.x()), QString::number(p.y()) };
+    if (ctrl) {
+        args << "keydown"
+             << "ctrl"
+             << "click"
+             << "1"
+             << "keyup"
+             << "ctrl";
+    } else {
+        args << "click"
+             << "1";
+    }
+    runTimed("xdotool", args);
+}
+
+// Starts Ombrix, does `before`, clicks "X": the time from the frame's leaving the screen to the
+// process's end, in ms; negative when a step did not work.
+double timeExit(Display* d, const QString& program, const QProcessEnvironment& env, Before before)
+{
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.setStandardOutputFile(QProcess::nullDevice());
+    p.setStandardErrorFile(QProcess::nullDevice());
+    p.start(program, {});
+    Window frame = 0;
+    QElapsedTimer t;
+    t.start();
+    while (!viewable(d, frame = findFrame(d)) && t.elapsed() < 10000) {
+        usleep(1000);
+    }
+    const auto fail = [&p](const char* what) {
+        std::fprintf(stderr, "exit figures: %s\n", what);
+        p.kill();
+        p.waitForFinished();
+        return -1.0;
+    };
+    if (!viewable(d, frame)) {
+        return fail("the frame did not appear");
+    }
+    // The frame takes clicks once it has drawn itself and set its shape.
+    QTest::qWait(300);
+    QPoint at = rootPosition(d, frame);
+    switch (before) {
+        case Before::Nothing:
+            break;
+        case Before::MaximisedCopy: {
+            clickAt(at + QPoint(17, 17), true);
+            XWindowAttributes attr{};
+            t.restart();
+            while (XGetWindowAttributes(d, frame, &attr) &&
+                   attr.width < DisplayWidth(d, DefaultScreen(d)) && t.elapsed() < 5000) {
+                QThread::msleep(5);
+            }
+            if (attr.width < DisplayWidth(d, DefaultScreen(d))) {
+                return fail("the frame did not maximise");
+            }
+            QTest::qWait(300);
+            at = rootPosition(d, frame);
+            [[fallthrough]];
+        }
+        case Before::Copy: {
+            clickAt(at + QPoint(51, 17));
+            const QString box = waitForWindow("^情報$");
+            if (box.isEmpty() || !answerWindow(d, box, { "Return" })) {
+                return fail("no confirmation of the copy, or it did not go");
+            }
+            break;
+        }
+        case Before::SaveDialog:
+        case Before::NameSelected: {
+            clickAt(at + QPoint(73, 17));
+            const QString dialog = waitForWindow("名前を付けて保存");
+            if (dialog.isEmpty()) {
+                return fail("no save dialog");
+            }
+            if (before == Before::NameSelected) {
+                runTimed("xdotool",
+                         { "windowactivate", "--sync", dialog, "key", "End", "shift+Home" });
+            }
+            if (!answerWindow(d, dialog, { "Escape" })) {
+                return fail("the save dialog did not go");
+            }
+            break;
+        }
+    }
+    QTest::qWait(100);
+    // No event loop of ours runs from the click on: the program's end is seen first by the
+    // wait for it, when it happens.
+    const QPoint close = rootPosition(d, frame) + QPoint(95, 39);
+    QProcess click;
+    click.start(
+      "xdotool",
+      { "mousemove", QString::number(close.x()), QString::number(close.y()), "click", "1" });
+    QElapsedTimer clock;
+    clock.start();
+    while (viewable(d, frame) && clock.elapsed() < 10000) {
+        usleep(200);
+    }
+    const qint64 gone = clock.nsecsElapsed();
+    const bool ended = p.waitForFinished(20000);
+    const qint64 end = clock.nsecsElapsed();
+    click.waitForFinished(5000);
+    if (!ended) {
+        return fail("the program did not end");
+    }
+    return ms(end - gone);
+}
+
+// A session bus of the bench's own, as a desktop session has one; its address.
+class SessionBus
+{
+public:
+    SessionBus()
+    {
+        bus_.start("dbus-daemon", { "--session", "--nofork", "--print-address=1" });
+        if (bus_.waitForStarted(5000)) {
+            QElapsedTimer t;
+            t.start();
+            while (!address_.contains('\n') && t.elapsed() < 5000) {
+                bus_.waitForReadyRead(50);
+                address_ += bus_.readAllStandardOutput();
+            }
+            address_ = address_.trimmed();
+        }
+    }
+    ~SessionBus()
+    {
+        bus_.terminate();
+        bus_.waitForFinished(3000);
+    }
+    QString address() const { return QString::fromUtf8(address_); }
+
+private:
+    QProcess bus_;
+    QByteArray address_;
+};
+
+Window selectionOwner(Display* d, const char* selection)
+{
+    return XGetSelectionOwner(d, XInternAtom(d, selection, False));
+}
+
+// From "X" to the process's end: plain, after a copy, after the save dialog; with and without a
+// session bus, with the accessibility bridge on, under a compositing manager, and with each
+// clipboard manager that is installed running.
+void exitFigures(const QString& binary, int runs)
+{
+    Display* d = XOpenDisplay(nullptr);
+    // A window gone between two looks is no error here.
+    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    QTemporaryDir dir;
+    const QString program = dir.filePath("Ombrix");
+    QFile::copy(binary, program);
+    SessionBus bus;
+    QProcessEnvironment session = QProcessEnvironment::systemEnvironment();
+    session.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+    session.insert("XDG_CACHE_HOME", dir.filePath("cache"));
+    session.insert("DBUS_SESSION_BUS_ADDRESS", bus.address());
+    const QString testdesk = QString::fromUtf8(TESTDESK_BINARY);
+
+    const auto measure =
+      [&](const std::string& label, const QProcessEnvironment& env, Before before) {
+          std::vector<double> times;
+          for (int i = 0; i < runs; ++i) {
+              if (before == Before::MaximisedCopy) {
+                  QProcess::execute(testdesk, { "noise" });
+              }
+              const double t = timeExit(d, program, env, before);
+              if (t >= 0) {
+                  times.push_back(t);
+              }
+          }
+          if (before == Before::MaximisedCopy) {
+              QProcess::execute(testdesk, { "root" });
+          }
+          add("exit, frame gone to process end: " + label, times);
+      };
+    const std::pair<std::string, Before> steps[] = {
+        { "nothing done", Before::Nothing },
+        { "after a copy", Before::Copy },
+        { "after the save dialog (cancelled)", Before::SaveDialog },
+        { "after the save dialog with its name selected (PRIMARY held)", Before::NameSelected },
+    };
+    for (const auto& [label, before] : steps) {
+        measure(label, session, before);
+    }
+    measure("after a maximised copy of random pixels", session, Before::MaximisedCopy);
+
+    QProcessEnvironment noBus = session;
+    noBus.remove("DBUS_SESSION_BUS_ADDRESS");
+    measure("after a copy, no session bus", noBus, Before::Copy);
+    QProcessEnvironment accessible = session;
+    accessible.insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+    measure("after a copy, accessibility bridge on", accessible, Before::Copy);
+    {
+        QProcess compositor;
+        compositor.start("xcompmgr", {});
+        QElapsedTimer waited;
+        waited.start();
+        while (QProcess::execute(testdesk, { "composited" }) != 0 && waited.elapsed() < 5000) {
+            QTest::qWait(20);
+        }
+        measure("after a copy, xcompmgr", session, Before::Copy);
+        compositor.terminate();
+        compositor.waitForFinished(3000);
+    }
+
+    struct Manager {
+        std::string name;
+        QStringList command;
+    };
+    const Manager managers[] = {
+        // Xfce's settings daemon: answers a request to keep the clipboard (SAVE_TARGETS) by
+        // taking every format offered.
+        { "xfsettingsd", { "xfsettingsd", "--no-daemon", "--disable-wm-check" } },
+        // Keeps a copy of every new clipboard content and never answers that request.
+        { "xfce4-clipman", { "xfce4-clipman" } },
+    };
+    for (const Manager& m : managers) {
+        if (!have(m.command.first().toUtf8().constData())) {
+            continue;
+        }
+        QProcess manager;
+        manager.setProcessEnvironment(session);
+        manager.setStandardOutputFile(QProcess::nullDevice());
+        manager.setStandardErrorFile(QProcess::nullDevice());
+        manager.start(m.command.first(), m.command.mid(1));
+        QElapsedTimer waited;
+        waited.start();
+        while (!selectionOwner(d, "CLIPBOARD_MANAGER") && waited.elapsed() < 10000) {
+            QTest::qWait(20);
+        }
+        if (!selectionOwner(d, "CLIPBOARD_MANAGER")) {
+            std::fprintf(stderr, "exit figures: %s took no CLIPBOARD_MANAGER\n", m.name.c_str());
+        } else {
+            for (const auto& [label, before] : steps) {
+                measure(label + ", " + m.name, session, before);
+            }
+            measure(
+              "after a maximised copy of random pixels, " + m.name, session, Before::MaximisedCopy);
+        }
+        manager.terminate();
+        manager.waitForFinished(3000);
+        waited.restart();
+        while (selectionOwner(d, "CLIPBOARD_MANAGER") && waited.elapsed() < 5000) {
+            QTest::qWait(20);
+        }
+    }
+    XCloseDisplay(d);
+}
+
 void printTable()
 {
     std::printf("\n| figure | median | min | max | unit |\n|---|---:|---:|---:|---|\n");
@@ -576,6 +897,13 @@ int main(int argc, char** argv)
     const QString binary = QString::fromUtf8(OMBRIX_BINARY);
     const bool quick = qEnvironmentVariableIsSet("OMBRIX_BENCH_QUICK");
     const int runs = quick ? 5 : 21;
+
+    // The real program only: no frame of ours on the screen.
+    if (app.arguments().value(1) == "exit") {
+        exitFigures(binary, quick ? 3 : 7);
+        printTable();
+        return 0;
+    }
 
     TForm1 frame;
     TForm3 about;

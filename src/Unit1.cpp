@@ -3,6 +3,7 @@
 #include "Unit1.h"
 
 #include "Application.h"
+#include "ClipboardPicture.h"
 #include "Unit2.h"
 #include "Unit3.h"
 #include "Unit4.h"
@@ -277,6 +278,13 @@ void TForm1::closeEvent(QCloseEvent* event)
         return;
     }
     event->accept();
+    // The frame goes from the screen at once, and takes no shortcut, while what the program
+    // holds on the clipboard is handed over.
+    hide();
+    const bool busy = syoriChu;
+    syoriChu = true;
+    handOverClipboard(QGuiApplication::clipboard());
+    syoriChu = busy;
     QCoreApplication::quit();
 }
 

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 
@@ -605,6 +606,27 @@ QString Desktop::stoppedEarly() const
         }
     }
     return ended.join("; ");
+}
+
+bool Desktop::startProgram(const QStringList& command)
+{
+    QProcessEnvironment env = env_;
+    env.insert("HOME", dir_.filePath("home"));
+    env.insert("XDG_CACHE_HOME", dir_.filePath("cache"));
+    return startChild(
+             QFileInfo(command.value(0)).fileName(), command.value(0), command.mid(1), env) !=
+           nullptr;
+}
+
+unsigned long Desktop::selectionOwner(const QString& name) const
+{
+    Display* d = XOpenDisplay(display_.toLocal8Bit().constData());
+    if (!d) {
+        return 0;
+    }
+    const Window owner = XGetSelectionOwner(d, XInternAtom(d, name.toLatin1().constData(), False));
+    XCloseDisplay(d);
+    return owner;
 }
 
 void Desktop::stop()

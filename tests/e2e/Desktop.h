@@ -81,6 +81,13 @@ public:
     // Names of the desktop's programs that ended on their own, with the end of their output.
     QString stoppedEarly() const;
 
+    // Starts a program of the session (a clipboard manager, say), with the session's home and
+    // cache folders; it is stopped with the desktop. False when it did not start.
+    bool startProgram(const QStringList& command);
+    // The window that owns the X selection `name` (CLIPBOARD, CLIPBOARD_MANAGER...); 0 when
+    // none does.
+    unsigned long selectionOwner(const QString& name) const;
+
 private:
     struct Child {
         QString name;

@@ -1,7 +1,8 @@
 // The real Ombrix on many kinds of desktop, each on an X server of its own: scaled, with
 // several monitors, a screen that changes size, 16-bit colour, other window managers, none,
 // compositing managers, a 4K screen. On each, every copy must hold exactly the framed pixels
-// of the desktop, and the frame must stay where and as it was.
+// of the desktop, and the frame must stay where and as it was. And with a clipboard manager,
+// the copy must outlive the program.
 
 #include "Desktop.h"
 #include "E2e.h"
@@ -461,6 +462,8 @@ private slots:
     void initTestCase();
     void copiesExactlyOnEveryDesktop_data();
     void copiesExactlyOnEveryDesktop();
+    void clipboardManagerKeepsTheCopy_data();
+    void clipboardManagerKeepsTheCopy();
 };
 
 void DesktopsE2eTest::initTestCase()
@@ -482,7 +485,9 @@ void DesktopsE2eTest::initTestCase()
                                  "xprop",
                                  "xwininfo",
                                  "xdotool",
-                                 "xclip" }) {
+                                 "xclip",
+                                 "xfsettingsd",
+                                 "xfce4-clipman" }) {
         if (QStandardPaths::findExecutable(program).isEmpty()) {
             missing << program;
         }
@@ -701,6 +706,64 @@ void DesktopsE2eTest::copiesExactlyOnEveryDesktop()
                           .arg(name)
                           .arg(s.failures.size())
                           .arg(s.failures.value(0))));
+}
+
+void DesktopsE2eTest::clipboardManagerKeepsTheCopy_data()
+{
+    QTest::addColumn<QStringList>("manager");
+    // Xfce's settings daemon: asked by a program that ends (SAVE_TARGETS), it takes the
+    // clipboard's content and serves it from then on.
+    QTest::addRow("xfsettingsd") << QStringList{ "xfsettingsd",
+                                                 "--no-daemon",
+                                                 "--disable-wm-check" };
+    // Takes a copy of each new content, never answers that request, and puts its copy back once
+    // the clipboard has no owner.
+    QTest::addRow("xfce4-clipman") << QStringList{ "xfce4-clipman" };
+}
+
+void DesktopsE2eTest::clipboardManagerKeepsTheCopy()
+{
+    QFETCH(QStringList, manager);
+    const QString name = QString::fromUtf8(QTest::currentDataTag());
+    Desktop desktop;
+    QVERIFY2(desktop.start(DesktopKind{}), qPrintable(name + ": " + desktop.error()));
+    QVERIFY2(desktop.startProgram(manager), qPrintable(name + " did not start"));
+    QVERIFY2(
+      waitFor([&] { return desktop.selectionOwner("CLIPBOARD_MANAGER") != 0; }, 15000),
+      qPrintable(name + " took no CLIPBOARD_MANAGER selection; ended: " + desktop.stoppedEarly()));
+
+    Ombrix ombrix;
+    QVERIFY2(ombrix.start(), "the program's frame did not appear");
+    Session s(desktop, ombrix, 1);
+    QVERIFY2(waitFor([&] { return s.drawn(); }), "the frame's copy button is not drawn");
+    s.copy("the copy", Trigger::Button);
+    QVERIFY2(s.failures.isEmpty(), qPrintable(s.failures.join("; ")));
+    const std::optional<QImage> copied = clipboardPng();
+    QVERIFY2(copied, "the program does not serve its copy");
+
+    const QPoint close = s.at(kButtonX);
+    click(close.x(), close.y());
+    QVERIFY2(ombrix.waitFinished(10000), "the program did not end after its X button");
+    QVERIFY(!ombrix.crashed());
+    QCOMPARE(ombrix.exitCode(), 0);
+
+    // Another program that pastes now gets the same picture, from the manager.
+    std::optional<QImage> kept;
+    const bool served = waitFor(
+      [&] {
+          kept = clipboardPng(1000);
+          return kept && *kept == *copied;
+      },
+      10000);
+    QVERIFY2(served,
+             qPrintable(QString("after the program's end the clipboard %1; it offers: %2")
+                          .arg(!kept ? QString("serves no image/png")
+                                     : QString("serves a %1 x %2 picture that differs")
+                                         .arg(kept->width())
+                                         .arg(kept->height()),
+                               QString::fromUtf8(clipboardTargets()).simplified())));
+    QVERIFY2(desktop.stoppedEarly().isEmpty(),
+             qPrintable("the desktop's programs ended: " + desktop.stoppedEarly()));
 }
 
 QTEST_GUILESS_MAIN(DesktopsE2eTest)
