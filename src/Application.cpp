@@ -1,5 +1,6 @@
 #include "Application.h"
 
+#include "ClipboardPicture.h"
 #include "Globals.h"
 #include "Rules.h"
 #include "Unit1.h"
@@ -57,6 +58,11 @@ void Application::watchEndRequests()
     }
     connect(this, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) {
         saveSettingsQuietly();
+    });
+    // However the program comes to end (a close, a kill, the session's end), what it holds on
+    // the clipboard is handed over first (the close does it itself, before the frame goes).
+    connect(this, &QCoreApplication::aboutToQuit, this, [] {
+        handOverClipboard(QGuiApplication::clipboard());
     });
 }
 

@@ -169,13 +169,6 @@ void putPictureOnClipboard(QClipboard* clipboard, const QImage& picture)
     auto* data = new PictureMimeData(picture);
     clipboard->setMimeData(data);
     data->startEncoding();
-    // However the program comes to end (a close, a kill, the session's end), the picture is
-    // handed over first.
-    static const auto handOverAtQuit =
-      QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, [] {
-          handOverClipboard(QGuiApplication::clipboard());
-      });
-    Q_UNUSED(handOverAtQuit);
 }
 
 void handOverClipboard(QClipboard* clipboard)

@@ -485,6 +485,16 @@ std::FILE* createTemporary(const fs::path& temp)
 #endif
 }
 
+// Puts what was written to `f` on the disk itself; false (errno set) when that fails.
+bool syncToDisk(std::FILE* f)
+{
+#ifdef _WIN32
+    return _commit(_fileno(f)) == 0;
+#else
+    return fsync(fileno(f)) == 0;
+#endif
+}
+
 // Removes the temporary files of writes of `target` by processes that no longer run: a process
 // killed while it wrote leaves its temporary file behind.
 void removeLeftovers(const fs::path& target)
@@ -1107,11 +1117,7 @@ bool ProfileFile::writeInPlace(const fs::path& target)
             failure = std::strerror(errno);
             ok = false;
         }
-#ifdef _WIN32
-        if (ok && _commit(_fileno(out)) != 0) {
-#else
-        if (ok && fsync(fileno(out)) != 0) {
-#endif
+        if (ok && !syncToDisk(out)) {
             failure = std::strerror(errno);
             ok = false;
         }
@@ -1165,11 +1171,7 @@ bool ProfileFile::flush()
     }
     std::string failure;
     bool ok = writeContent(f, failure);
-#ifdef _WIN32
-    if (ok && _commit(_fileno(f)) != 0) {
-#else
-    if (ok && fsync(fileno(f)) != 0) {
-#endif
+    if (ok && !syncToDisk(f)) {
         failure = std::strerror(errno);
         ok = false;
     }

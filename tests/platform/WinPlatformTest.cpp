@@ -699,6 +699,17 @@ public:
     }
 };
 
+// Every way of pressing keys that this system offers.
+std::vector<std::unique_ptr<KeyPresser>> keyPressers()
+{
+    std::vector<std::unique_ptr<KeyPresser>> pressers;
+    if (XdotoolPresser::available()) {
+        pressers.push_back(std::make_unique<XdotoolPresser>());
+    }
+    pressers.push_back(std::make_unique<SendInputPresser>());
+    return pressers;
+}
+
 } // namespace
 
 TEST(keyStateFollowsTheKeyboard)
@@ -715,11 +726,7 @@ TEST(keyStateFollowsTheKeyboard)
         allKeys.push_back(&k);
     }
 
-    std::vector<std::unique_ptr<KeyPresser>> pressers;
-    if (XdotoolPresser::available()) {
-        pressers.push_back(std::make_unique<XdotoolPresser>());
-    }
-    pressers.push_back(std::make_unique<SendInputPresser>());
+    const auto pressers = keyPressers();
 
     // Key presses go to the window that has the focus; the key state is that of this thread.
     TestWindow window(WS_OVERLAPPED | WS_CAPTION | WS_VISIBLE, 0, 200, 200, 300, 200);
@@ -792,11 +799,7 @@ TEST(keyStateSeesKeysTypedIntoAnotherProgram)
     const Key control{ "Control_L", VK_LCONTROL, VK_CONTROL };
     const Key alt{ "Alt_L", VK_LMENU, VK_MENU };
     const Key v{ "v", 'V', 'V' };
-    std::vector<std::unique_ptr<KeyPresser>> pressers;
-    if (XdotoolPresser::available()) {
-        pressers.push_back(std::make_unique<XdotoolPresser>());
-    }
-    pressers.push_back(std::make_unique<SendInputPresser>());
+    const auto pressers = keyPressers();
     for (auto& presser : pressers) {
         CASE(std::string(presser->name()) + ": Ctrl+Alt+V typed into the other program");
         CHECK(presser->send({ &control, &alt, &v }, true));
