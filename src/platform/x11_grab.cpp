@@ -14,6 +14,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 namespace ombrix::x11
 {
@@ -149,27 +150,42 @@ Window frameOf(Display* d, Window window)
     return current;
 }
 
-// A window's bounding shape, kept while the window is off the screen and put back after.
+// A window's bounding shape as the server holds it; `shaped` false: the window's own rectangle.
+struct Shape {
+    bool shaped = false;
+    int ordering = Unsorted;
+    std::vector<XRectangle> rects;
+};
+
+Shape shapeOf(Display* d, Window window)
+{
+    Shape shape;
+    ErrorTrap trap(d);
+    int bShaped = 0, cShaped = 0, x = 0, y = 0, cx = 0, cy = 0;
+    unsigned int w = 0, h = 0, cw = 0, ch = 0;
+    XShapeQueryExtents(d, window, &bShaped, &x, &y, &w, &h, &cShaped, &cx, &cy, &cw, &ch);
+    shape.shaped = bShaped;
+    if (shape.shaped) {
+        int count = 0;
+        XRectangle* rects = XShapeGetRectangles(d, window, ShapeBounding, &count, &shape.ordering);
+        if (rects) {
+            shape.rects.assign(rects, rects + count);
+            XFree(rects);
+        }
+    }
+    return shape;
+}
+
+// A window's bounding shape emptied while the window is off the screen, and put back after.
 class HiddenShape
 {
 public:
-    HiddenShape(Display* d, Window window)
+    HiddenShape(Display* d, Window window, Shape kept)
       : d_(d)
       , window_(window)
+      , kept_(std::move(kept))
     {
         ErrorTrap trap(d);
-        int bShaped = 0, cShaped = 0, x = 0, y = 0, cx = 0, cy = 0;
-        unsigned int w = 0, h = 0, cw = 0, ch = 0;
-        XShapeQueryExtents(d, window, &bShaped, &x, &y, &w, &h, &cShaped, &cx, &cy, &cw, &ch);
-        shaped_ = bShaped;
-        if (shaped_) {
-            int count = 0;
-            XRectangle* rects = XShapeGetRectangles(d, window, ShapeBounding, &count, &ordering_);
-            if (rects) {
-                rects_.assign(rects, rects + count);
-                XFree(rects);
-            }
-        }
         XShapeCombineRectangles(d, window, ShapeBounding, 0, 0, nullptr, 0, ShapeSet, YXBanded);
         valid_ = !trap.failed();
     }
@@ -180,16 +196,16 @@ public:
             return;
         }
         ErrorTrap trap(d_);
-        if (shaped_) {
+        if (kept_.shaped) {
             XShapeCombineRectangles(d_,
                                     window_,
                                     ShapeBounding,
                                     0,
                                     0,
-                                    rects_.data(),
-                                    static_cast<int>(rects_.size()),
+                                    kept_.rects.data(),
+                                    static_cast<int>(kept_.rects.size()),
                                     ShapeSet,
-                                    ordering_);
+                                    kept_.ordering);
         } else {
             XShapeCombineMask(d_, window_, ShapeBounding, 0, 0, None, ShapeSet);
         }
@@ -201,11 +217,97 @@ public:
 private:
     Display* d_;
     Window window_;
-    bool shaped_ = false;
+    Shape kept_;
     bool valid_ = false;
-    int ordering_ = Unsorted;
-    std::vector<XRectangle> rects_;
 };
+
+// While a grab waits for what the window covered to be repainted.
+constexpr auto kQuiet = std::chrono::milliseconds(10);      // no repaint for this long: done
+constexpr auto kNothingFor = std::chrono::milliseconds(60); // no repaint at all: done
+constexpr auto kSettledAtMost = std::chrono::milliseconds(300);
+// While the window's opaque pixels are still on the screen.
+constexpr int kStillShownRounds = 3;
+constexpr auto kRepaintWithin = std::chrono::milliseconds(150);
+constexpr auto kStillShownAtMost = std::chrono::milliseconds(500);
+constexpr size_t kPartsAtMost = 32;
+constexpr size_t kOpaqueAtMost = 1 << 16;
+
+// A pixel that the window covers wholly, in root coordinates, and its colour.
+struct OpaquePixel {
+    int x = 0;
+    int y = 0;
+    uint32_t rgb = 0;
+};
+
+// The pixels inside the area that the window paints opaque (its shape's rectangles, read from
+// the window itself): where the screen shows them, the window is on the screen.
+std::vector<OpaquePixel> opaqueInside(Display* d,
+                                      Window window,
+                                      const Shape& shape,
+                                      const Rect& at,
+                                      const Rect& area)
+{
+    std::vector<OpaquePixel> pixels;
+    if (!shape.shaped) {
+        return pixels; // the whole window: no cheap look at it
+    }
+    size_t parts = 0;
+    std::vector<uint32_t> rgb;
+    for (const XRectangle& r : shape.rects) {
+        const Rect part = intersect(Rect{ at.x + r.x, at.y + r.y, r.width, r.height }, area);
+        if (empty(part)) {
+            continue;
+        }
+        if (++parts > kPartsAtMost || pixels.size() >= kOpaqueAtMost) {
+            break;
+        }
+        ErrorTrap trap(d);
+        XImage* image = XGetImage(d,
+                                  window,
+                                  part.x - at.x,
+                                  part.y - at.y,
+                                  static_cast<unsigned>(part.width),
+                                  static_cast<unsigned>(part.height),
+                                  AllPlanes,
+                                  ZPixmap);
+        if (trap.failed() || !image || !isConvertible(formatOf(image))) {
+            if (image) {
+                XDestroyImage(image);
+            }
+            continue;
+        }
+        rgb.resize(static_cast<size_t>(part.width) * part.height);
+        convertImage(image, rgb.data(), static_cast<size_t>(part.width));
+        // Bits outside the colour masks carry the alpha of a window with one.
+        const unsigned long colour = image->red_mask | image->green_mask | image->blue_mask;
+        const unsigned long alpha = image->depth == 32 ? ~colour & 0xFFFFFFFFul : 0ul;
+        for (int y = 0; y < part.height; ++y) {
+            for (int x = 0; x < part.width; ++x) {
+                if ((XGetPixel(image, x, y) & alpha) == alpha) {
+                    pixels.push_back({ part.x + x,
+                                       part.y + y,
+                                       rgb[static_cast<size_t>(y) * part.width + x] & 0xFFFFFFu });
+                }
+            }
+        }
+        XDestroyImage(image);
+    }
+    return pixels;
+}
+
+// Whether the screen, as read into `into` at `area`, still shows the window: most of its opaque
+// pixels there are its own colour. (A desktop of the same colour under some of them does no
+// harm: it is what the picture shows either way.)
+bool stillShown(const std::vector<OpaquePixel>& opaque, const Rect& area, const Pixels& into)
+{
+    size_t same = 0;
+    for (const OpaquePixel& p : opaque) {
+        const uint32_t now =
+          into.bits()[static_cast<size_t>(p.y - area.y) * area.width + (p.x - area.x)];
+        same += (now & 0xFFFFFFu) == p.rgb;
+    }
+    return !opaque.empty() && 2 * same > opaque.size();
+}
 
 } // namespace
 
@@ -519,17 +621,24 @@ void Grabber::grabUnder(Display* d,
     watched_ = area;
     sawDamage_ = false;
     {
+        std::vector<OpaquePixel> opaque;
         std::unique_ptr<HiddenShape> frame, client; // put back in the reverse order
         if (viewable && shape_ == 1) {
+            Shape own = shapeOf(d, window);
+            if (damage != None && screen.composited) {
+                opaque =
+                  opaqueInside(d, window, own, windowArea(d, window), intersect(area, screen.root));
+            }
             // The frame first: shaped alone, the window would leave the window manager's
             // frame showing its background for a moment.
             const Window top = frameOf(d, window);
             if (top != window) {
-                frame = std::make_unique<HiddenShape>(d, top);
+                frame = std::make_unique<HiddenShape>(d, top, shapeOf(d, top));
             }
-            client = std::make_unique<HiddenShape>(d, window);
+            client = std::make_unique<HiddenShape>(d, window, std::move(own));
         }
         XSync(d, False);
+        const auto hiddenAt = Clock::now();
         if (times) {
             times->hidden = nowNs();
         }
@@ -545,7 +654,7 @@ void Grabber::grabUnder(Display* d,
         }
         if (viewable) {
             if (damage != None) {
-                waitSettled(d, pump);
+                waitSettled(d, pump, hiddenAt + kSettledAtMost, kNothingFor);
             } else {
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }
@@ -554,6 +663,34 @@ void Grabber::grabUnder(Display* d,
             times->settled = nowNs();
         }
         read(d, screen, area, into);
+        // A compositing manager repaints when its turn comes, which on a busy machine can be
+        // after the quiet that follows the server's own repaint; a repaint it had begun before
+        // the window went shows the window; and one (xcompmgr) sometimes repaints less than the
+        // window covered. While the window's opaque pixels are on the screen, the area is
+        // exposed on the root (which most compositing managers repaint, in turn after the
+        // window's change) and a repaint is waited for, a few times at most: a desktop of the
+        // window's colour there looks the same.
+        for (int round = 0; round < kStillShownRounds && stillShown(opaque, area, into) &&
+                            Clock::now() < hiddenAt + kStillShownAtMost;
+             ++round) {
+            const Rect shown = intersect(area, screen.root);
+            XClearArea(d,
+                       DefaultRootWindow(d),
+                       shown.x,
+                       shown.y,
+                       static_cast<unsigned>(shown.width),
+                       static_cast<unsigned>(shown.height),
+                       True);
+            XFlush(d);
+            sawDamage_ = false;
+            if (!waitSettled(d, pump, hiddenAt + kStillShownAtMost, kRepaintWithin)) {
+                break; // nothing repainted there: the screen shows what it will show
+            }
+            if (times) {
+                times->settled = nowNs();
+            }
+            read(d, screen, area, into);
+        }
         if (times) {
             times->read = nowNs();
         }
@@ -583,21 +720,23 @@ bool Grabber::takeEvent(const XEvent& event)
     return true;
 }
 
-void Grabber::waitSettled(Display* d, const std::function<void()>& pump)
+bool Grabber::waitSettled(Display* d,
+                          const std::function<void()>& pump,
+                          std::chrono::steady_clock::time_point until,
+                          std::chrono::milliseconds nothingFor)
 {
     // What the window covered is repainted by the server (the root's background), by the
     // programs beneath (on an expose) or by the compositor: wait until the repaints over the
     // area have stopped for a moment. Nothing at all repainting means nothing was shown there.
-    constexpr auto kQuiet = std::chrono::milliseconds(10);
-    constexpr auto kNothingFor = std::chrono::milliseconds(60);
-    constexpr auto kAtMost = std::chrono::milliseconds(300);
     const auto start = Clock::now();
     for (;;) {
         pump();
         const auto now = Clock::now();
-        if ((sawDamage_ && now - lastDamage_ >= kQuiet) ||
-            (!sawDamage_ && now - start >= kNothingFor) || now - start >= kAtMost) {
-            return;
+        if (sawDamage_ && now - lastDamage_ >= kQuiet) {
+            return true;
+        }
+        if ((!sawDamage_ && now - start >= nothingFor) || now >= until) {
+            return sawDamage_;
         }
         pollfd fd{ ConnectionNumber(d), POLLIN, 0 };
         poll(&fd, 1, 1);

@@ -78,7 +78,11 @@ private:
     bool readLent(Display* d, const Rect& inRoot, const Rect& area, Pixels& into);
     void readInto(Display* d, const Rect& inRoot, const Rect& area, uint32_t* bits);
     bool readScratch(Display* d, const Rect& part, uint32_t* out, size_t stride);
-    void waitSettled(Display* d, const std::function<void()>& pump);
+    // True when it ended on a quiet moment after repaints.
+    bool waitSettled(Display* d,
+                     const std::function<void()>& pump,
+                     std::chrono::steady_clock::time_point until,
+                     std::chrono::milliseconds nothingFor);
 
     int shm_ = -1; // whether the server shares memory with us; -1: not asked
     int damageEvent_ = -1;

@@ -89,6 +89,7 @@ ScreenLayout Screen::layout(Display* d)
     if (result.monitors.empty()) {
         result.monitors.push_back(result.root);
     }
+    result.composited = compositing(d);
     return result;
 }
 

@@ -17,6 +17,8 @@ struct ScreenLayout {
     Rect root;
     // The monitors' areas on the root; the root alone when the server does not list them.
     std::vector<Rect> monitors;
+    // Whether a compositing manager draws the screen.
+    bool composited = false;
 };
 
 class Screen

@@ -8,7 +8,9 @@
 #include "E2e.h"
 #include "Pattern.h"
 
+#include <QDateTime>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QStandardPaths>
 #include <QTest>
@@ -108,12 +110,16 @@ QString comparePictures(const QImage& picture, const Expected& e, ChannelBits bi
     const int h = std::min(img.height(), e.size.height());
     qint64 differences = 0;
     QString first;
+    QRect where;
     for (int y = 0; y < h; ++y) {
         const auto* line = reinterpret_cast<const QRgb*>(img.constScanLine(y));
         for (int x = 0; x < w; ++x) {
             const uint32_t want = e.pixel(x, y);
             const bool same = qAlpha(line[x]) == 0xFF &&
                               testdesk::sameAtBits(line[x], want, bits.red, bits.green, bits.blue);
+            if (!same) {
+                where |= QRect(x, y, 1, 1);
+            }
             if (!same && differences++ == 0) {
                 const QPoint at = e.origin + QPoint(x, y);
                 first =
@@ -130,10 +136,17 @@ QString comparePictures(const QImage& picture, const Expected& e, ChannelBits bi
         }
     }
     if (differences > 0) {
-        problems << QString("%1 of %2 compared pixels differ; first: %3")
+        // The picture is kept for a look: where the differences lie tells most of the story.
+        const QString kept = QDir(QDir::tempPath())
+                               .filePath(QString("ombrix-e2e-differs-%1.png")
+                                           .arg(QDateTime::currentMSecsSinceEpoch()));
+        problems << QString("%1 of %2 compared pixels differ, within %3 of the picture; first: "
+                            "%4; the picture is kept as %5")
                       .arg(differences)
                       .arg(qint64(w) * h)
-                      .arg(first);
+                      .arg(rectText(where))
+                      .arg(first)
+                      .arg(img.save(kept) ? kept : QString("(could not be kept)"));
     }
     return problems.join("; ");
 }

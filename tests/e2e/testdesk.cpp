@@ -6,16 +6,26 @@
 //                                      "ready", then "press X Y" (desktop) for each button press
 //   testdesk composited                exit status 0 when a compositing manager runs
 //   testdesk close WINDOW              asks the window to close, as its close box does
+//   testdesk late-compositor X Y W H   a compositing manager that repaints late and too little:
+//                                      once the screen in (X, Y, W, H) has been quiet for a
+//                                      moment it keeps a picture of it and prints "ready"; when
+//                                      a window leaves the area it paints that picture back, and
+//                                      only a later expose of the root there brings the desktop
+//                                      back; then it prints "done" and ends
 
 #include "Pattern.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xdamage.h>
+#include <poll.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <string>
 #include <vector>
 
 namespace
@@ -256,6 +266,112 @@ int showWindow(Display* d, int x, int y, int w, int h)
     }
 }
 
+long long nowMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+bool overlaps(const XRectangle& a, int x, int y, int w, int h)
+{
+    return a.x < x + w && x < a.x + a.width && a.y < y + h && y < a.y + a.height;
+}
+
+// Stands in for a compositing manager that lags behind the windows: what a window covered is
+// painted again from an old picture, as one does that repaints from what it last knew, and the
+// desktop comes back only where the root is exposed.
+int lateCompositor(Display* d, int x, int y, int w, int h)
+{
+    int damageEvent = 0, damageError = 0;
+    if (!XDamageQueryExtension(d, &damageEvent, &damageError)) {
+        std::fprintf(stderr, "testdesk: no DAMAGE extension\n");
+        return 2;
+    }
+    const int screen = DefaultScreen(d);
+    const Window root = RootWindow(d, screen);
+    const Window owner = XCreateSimpleWindow(d, root, -10, -10, 1, 1, 0, 0, 0);
+    const std::string cm = "_NET_WM_CM_S" + std::to_string(screen);
+    XSetSelectionOwner(d, XInternAtom(d, cm.c_str(), False), owner, CurrentTime);
+    XSelectInput(d, root, ExposureMask);
+    XDamageCreate(d, root, XDamageReportRawRectangles);
+    XSync(d, False);
+
+    // Waits for the next event until `deadline` (ms on the monotonic clock); false at the end.
+    const auto next = [&](XEvent& e, long long deadline) {
+        while (!XPending(d)) {
+            const long long left = deadline - nowMs();
+            if (left <= 0) {
+                return false;
+            }
+            pollfd fd{ ConnectionNumber(d), POLLIN, 0 };
+            poll(&fd, 1, static_cast<int>(left));
+        }
+        XNextEvent(d, &e);
+        return true;
+    };
+    const auto repaintHere = [&](const XEvent& e) {
+        if (e.type != damageEvent + XDamageNotify) {
+            return false;
+        }
+        return overlaps(reinterpret_cast<const XDamageNotifyEvent&>(e).area, x, y, w, h);
+    };
+    const auto exposedHere = [&](const XEvent& e) {
+        return e.type == Expose && e.xexpose.window == root &&
+               overlaps(XRectangle{ static_cast<short>(e.xexpose.x),
+                                    static_cast<short>(e.xexpose.y),
+                                    static_cast<unsigned short>(e.xexpose.width),
+                                    static_cast<unsigned short>(e.xexpose.height) },
+                        x,
+                        y,
+                        w,
+                        h);
+    };
+
+    // Windows answer a compositing manager's start by drawing themselves anew: the picture is
+    // taken once that has stopped.
+    long long quietSince = nowMs();
+    XEvent e;
+    while (nowMs() - quietSince < 300) {
+        if (next(e, quietSince + 300) && repaintHere(e)) {
+            quietSince = nowMs();
+        }
+    }
+    const Pixmap old = XCreatePixmap(d, root, w, h, DefaultDepth(d, screen));
+    XGCValues values{};
+    values.subwindow_mode = IncludeInferiors;
+    GC gc = XCreateGC(d, root, GCSubwindowMode, &values);
+    XCopyArea(d, root, old, gc, x, y, w, h, 0, 0);
+    XSync(d, False);
+    while (XPending(d)) {
+        XNextEvent(d, &e);
+    }
+    std::printf("ready\n");
+    std::fflush(stdout);
+
+    // A window leaving the area exposes the root there: the old picture is painted at once,
+    // and what was asked until then counts as done.
+    const long long giveUp = nowMs() + 60000;
+    while (next(e, giveUp) && !exposedHere(e)) {
+    }
+    XCopyArea(d, old, root, gc, 0, 0, w, h, x, y);
+    XSync(d, False);
+    while (XPending(d)) {
+        XNextEvent(d, &e);
+    }
+    while (next(e, giveUp)) {
+        if (exposedHere(e)) {
+            XClearArea(d, root, x, y, w, h, False);
+            XSync(d, False);
+            std::printf("done\n");
+            std::fflush(stdout);
+            return 0;
+        }
+    }
+    std::fprintf(stderr, "testdesk: nothing happened in a minute\n");
+    return 1;
+}
+
 int run(Display* d, int argc, char** argv)
 {
     if (argc == 2 && std::strcmp(argv[1], "root") == 0) {
@@ -287,8 +403,13 @@ int run(Display* d, int argc, char** argv)
         return showWindow(
           d, std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
     }
+    if (argc == 6 && std::strcmp(argv[1], "late-compositor") == 0) {
+        return lateCompositor(
+          d, std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
+    }
     std::fprintf(stderr,
-                 "usage: testdesk root | noise | window X Y W H | composited | close WINDOW\n");
+                 "usage: testdesk root | noise | window X Y W H | composited | close WINDOW | "
+                 "late-compositor X Y W H\n");
     return 2;
 }
 
