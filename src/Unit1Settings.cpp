@@ -48,16 +48,29 @@ QString userSettingsFolder()
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
 }
 
+// Whether `folder` is the one that installing the build puts the program in (/usr/bin for the
+// package): no settings are made there, whoever runs the program.
+bool installFolder(const QString& folder)
+{
+#ifdef OMBRIX_INSTALL_BINDIR
+    const QString installed = QFileInfo(QStringLiteral(OMBRIX_INSTALL_BINDIR)).canonicalFilePath();
+    return !installed.isEmpty() && QFileInfo(folder).canonicalFilePath() == installed;
+#else
+    Q_UNUSED(folder);
+    return false;
+#endif
+}
+
 // Beside the program file, whatever the working folder, when the file is there or can be made
 // there (a copy unpacked anywhere keeps its settings with it); otherwise, for a program
-// installed where its user cannot write, in the user's own settings folder. Decided once, at
-// the first read.
+// installed where its user cannot write (or in the system's folder of programs), in the user's
+// own settings folder. Decided once, at the first read.
 QString iniPath()
 {
     static const QString path = [] {
         const QString folder = QCoreApplication::applicationDirPath();
         const QString beside = folder + QStringLiteral("/Ombrix.ini");
-        if (QFileInfo::exists(beside) || canCreateFileIn(folder)) {
+        if (QFileInfo::exists(beside) || (!installFolder(folder) && canCreateFileIn(folder))) {
             return QDir::toNativeSeparators(beside);
         }
         return QDir::toNativeSeparators(userSettingsFolder() +
