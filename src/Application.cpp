@@ -1,12 +1,12 @@
 #include "Application.h"
 
 #include "ClipboardPicture.h"
+#include "Errors.h"
 #include "Globals.h"
+#include "Log.h"
 #include "Rules.h"
 #include "Unit1.h"
 #include "platform.h"
-
-#include "MessageBox.h"
 
 #include <QSessionManager>
 #include <QSocketNotifier>
@@ -17,6 +17,7 @@
 Application::Application(int& argc, char** argv)
   : QApplication(argc, argv)
 {
+    installPlatformLog();
     // The resources live in a static library: make sure they are linked in and registered.
     Q_INIT_RESOURCE(ombrix_translations);
     auto* japanese = new QTranslator(this);
@@ -74,30 +75,10 @@ bool Application::saveSettingsQuietly()
     try {
         Form1->iniKaku(Form1);
         return true;
-    } catch (const OmbrixError& e) {
-        std::fprintf(stderr, "Ombrix: %s\n", e.message().toLocal8Bit().constData());
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "Ombrix: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "Ombrix: %s\n", currentErrorMessage().toLocal8Bit().constData());
     }
     return false;
-}
-
-void Application::showError(const QString& message)
-{
-    MessageBox::show(QMessageBox::Critical, QStringLiteral("エラー"), rules::withFullStop(message));
-}
-
-void Application::showCurrentError()
-{
-    try {
-        throw;
-    } catch (const OmbrixError& e) {
-        showError(e.message());
-    } catch (const std::exception& e) {
-        showError(QString::fromUtf8(e.what()));
-    } catch (...) {
-        showError(QStringLiteral("不明なエラーが発生しました"));
-    }
 }
 
 bool Application::notify(QObject* receiver, QEvent* event)

@@ -2,8 +2,8 @@
 
 #include "Unit1.h"
 
-#include "Application.h"
 #include "ClipboardPicture.h"
+#include "Errors.h"
 #include "Unit2.h"
 #include "Unit3.h"
 #include "Unit4.h"
@@ -270,7 +270,7 @@ void TForm1::closeEvent(QCloseEvent* event)
     } catch (...) {
         canClose = false;
         event->ignore();
-        Application::showCurrentError();
+        showCurrentError();
         return;
     }
     if (!canClose) {

@@ -3,7 +3,7 @@
 
 #include "Unit1.h"
 
-#include "Application.h"
+#include "Errors.h"
 #include "Unit2.h"
 #include "WindowShow.h"
 #include "virtual_keys.h"

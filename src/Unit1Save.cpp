@@ -2,7 +2,7 @@
 
 #include "Unit1.h"
 
-#include "Application.h"
+#include "Errors.h"
 #include "PngEncoder.h"
 
 #include <QDateTime>

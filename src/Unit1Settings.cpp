@@ -2,7 +2,8 @@
 
 #include "Unit1.h"
 
-#include "Application.h"
+#include "Errors.h"
+#include "Log.h"
 #include "Rules.h"
 #include "controls/GlowButton.h"
 
@@ -73,6 +74,8 @@ QString iniPath()
         if (QFileInfo::exists(beside) || (!installFolder(folder) && canCreateFileIn(folder))) {
             return QDir::toNativeSeparators(beside);
         }
+        qCInfo(lcSettings).noquote()
+          << "no settings can be kept in" << folder << "- the user's settings folder is used";
         return QDir::toNativeSeparators(userSettingsFolder() +
                                         QStringLiteral("/Ombrix/Ombrix.ini"));
     }();
@@ -125,6 +128,8 @@ void TForm1::iniKaku(QObject*)
     auto ini = ombrix::platform().openIniFile(path.toStdString());
     const auto put = [&](const char16_t* section, const char16_t* key, const QString& value) {
         if (!ini->writeString(section, key, toU16(value))) {
+            qCWarning(lcSettings).noquote()
+              << "writing" << path << "failed:" << QString::fromStdString(ini->lastError());
             throw OmbrixError(QStringLiteral("%1 に書き込めません").arg(path));
         }
     };
@@ -134,6 +139,8 @@ void TForm1::iniKaku(QObject*)
     }
     put(kSectionKeys, u"fontcolor", QString::number(static_cast<int32_t>(kiiIro)));
     if (!ini->flush()) {
+        qCWarning(lcSettings).noquote()
+          << "writing" << path << "failed:" << QString::fromStdString(ini->lastError());
         throw OmbrixError(QStringLiteral("%1 に書き込めません").arg(path));
     }
 }

@@ -1,7 +1,8 @@
 #include "Unit3.h"
 
-#include "Application.h"
+#include "Errors.h"
 #include "Globals.h"
+#include "ToolWindowLook.h"
 #include "Unit1.h"
 #include "Unit4.h"
 #include "WindowShow.h"
@@ -75,17 +76,6 @@ QLabel* label(QWidget* parent, const char* text, QRect place, const QFont& font)
 }
 
 } // namespace
-
-QString darkStyleSheet()
-{
-    // The resources live in a static library: make sure they are linked in and registered.
-    Q_INIT_RESOURCE(ombrix);
-    QFile f(QStringLiteral(":/dark.qss"));
-    if (!f.open(QIODevice::ReadOnly)) {
-        return {};
-    }
-    return QString::fromUtf8(f.readAll());
-}
 
 QImage TForm3::cameraIcon(int size)
 {

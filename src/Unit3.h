@@ -31,6 +31,3 @@ public:
     QPushButton* Button1 = nullptr;
     QLabel* Label2 = nullptr;
 };
-
-// The look shared by the secondary windows, from the resources.
-QString darkStyleSheet();

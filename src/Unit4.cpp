@@ -1,9 +1,9 @@
 #include "Unit4.h"
 
-#include "Application.h"
+#include "Errors.h"
 #include "Rules.h"
+#include "ToolWindowLook.h"
 #include "Unit1.h"
-#include "Unit3.h"
 #include "WindowShow.h"
 #include "controls/ColorComboBox.h"
 

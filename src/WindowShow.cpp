@@ -3,12 +3,10 @@
 #include "Rules.h"
 
 #include <QEvent>
-#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QScreen>
 
 #include <QWidget>
-#include <algorithm>
 
 #if QT_CONFIG(xcb)
 // Last: Xlib's macros (None, Bool, Status...) would clash with Qt's headers.
@@ -119,15 +117,4 @@ void makeToolWindow(QWidget* window, const char* title, int clientWidth, int cli
     window->installEventFilter(new CloseOnlyHints(window));
     hintCloseOnly(window);
 #endif
-}
-
-void fitTextWidth(QWidget* widget, const QString& text, int width)
-{
-    QFont font = widget->font();
-    font.setStretch(QFont::Unstretched);
-    const int natural = QFontMetrics(font).horizontalAdvance(text);
-    if (natural > width && width > 0) {
-        font.setStretch(std::max(50, width * 100 / natural));
-    }
-    widget->setFont(font);
 }

@@ -2,7 +2,6 @@
 
 class QPoint;
 class QSize;
-class QString;
 class QWidget;
 
 // Shows a window the way every "show" in the program does: a hidden window is shown, centred on
@@ -16,7 +15,3 @@ QPoint centredOnPrimaryWorkArea(const QSize& size);
 
 // Flags of the program's small secondary windows: a title bar with a close box only, on top.
 void makeToolWindow(QWidget* window, const char* title, int clientWidth, int clientHeight);
-
-// Narrows the widget's font just enough for `text` to fit in `width` pixels, so that a text
-// is never cut or shortened in a control of a fixed size.
-void fitTextWidth(QWidget* widget, const QString& text, int width);

@@ -2,6 +2,8 @@
 
 #include "profile_file.h"
 
+#include <atomic>
+
 namespace ombrix
 {
 
@@ -30,6 +32,30 @@ void setPlatform(std::unique_ptr<Platform> replacement)
 
 namespace
 {
+std::atomic<LogSink> g_logSink{ nullptr };
+} // namespace
+
+void setLogSink(LogSink sink)
+{
+    g_logSink = sink;
+}
+
+void logFallback(LogArea area, const std::string& text)
+{
+    if (const LogSink sink = g_logSink) {
+        sink(area, false, text);
+    }
+}
+
+void logFailure(LogArea area, const std::string& text)
+{
+    if (const LogSink sink = g_logSink) {
+        sink(area, true, text);
+    }
+}
+
+namespace
+{
 class PortableIniFile final : public IniFile
 {
 public:
@@ -50,6 +76,7 @@ public:
         return file_.writeString(section, key, value);
     }
     bool flush() override { return file_.flush(); }
+    std::string lastError() const override { return file_.errorText(); }
 
 private:
     ProfileFile file_;

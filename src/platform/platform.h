@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,45 @@ struct Pixels {
         argb.assign(static_cast<size_t>(w) * static_cast<size_t>(h), 0xFF000000u);
     }
 };
+
+// What a platform call could not do, in the program's terms: the interface says it to the user
+// in its own words.
+enum class Failure {
+    NoDisplay,        // no connection to the display server
+    ScreenUnreadable, // the desktop's pixels could not be read
+    ClipboardRefused, // the clipboard did not take the picture
+};
+
+// A platform call that failed: what failed, and the system's reason in plain English (what()),
+// for the log.
+class PlatformError : public std::runtime_error
+{
+public:
+    PlatformError(Failure failure, const std::string& reason)
+      : std::runtime_error(reason)
+      , failure_(failure)
+    {
+    }
+    Failure failure() const { return failure_; }
+
+private:
+    Failure failure_;
+};
+
+// Where the platform's notes for the log come from (each its own logging category).
+enum class LogArea {
+    Platform, // the connection, the session, the show command
+    Capture,  // reading the screen, the clipboard
+    Keys,     // the keyboard's state
+    Settings, // the profile file
+};
+
+// The platform's log: fallbacks it takes and failures it meets, in plain English. Nothing is
+// recorded until the program sets a sink.
+using LogSink = void (*)(LogArea area, bool failure, const std::string& text);
+void setLogSink(LogSink sink);
+void logFallback(LogArea area, const std::string& text);
+void logFailure(LogArea area, const std::string& text);
 
 struct Rect {
     int x = 0;
@@ -70,6 +110,8 @@ public:
                              std::u16string_view value) = 0;
     // Puts what was written on disk; false when that fails.
     virtual bool flush() = 0;
+    // Why the last read, write or flush failed, in plain English (for the log).
+    virtual std::string lastError() const { return {}; }
 };
 
 // The profile file of our own reader and writer, for systems without a profile service.
@@ -136,8 +178,8 @@ public:
 
     // Puts a picture (rows top to bottom, 0xAARRGGBB, `stride` pixels a row) on the system
     // clipboard in the system's own bitmap format, replacing everything there. False when
-    // this system leaves the clipboard to the toolkit; throws std::runtime_error (with the
-    // user's message) when the clipboard refused the picture.
+    // this system leaves the clipboard to the toolkit; throws PlatformError
+    // (Failure::ClipboardRefused) when the clipboard refused the picture.
     virtual bool setClipboardPicture(int width, int height, const uint32_t* argb, int stride) = 0;
 
     // The profile file at `path` (UTF-8); touches no file until it is read or written.

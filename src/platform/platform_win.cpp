@@ -41,6 +41,29 @@ std::wstring wide(std::u16string_view text)
     return std::wstring(text.begin(), text.end());
 }
 
+// The system's words for an error code, in English where the system has them.
+std::string systemMessage(DWORD code)
+{
+    char* text = nullptr;
+    const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr,
+      code,
+      MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+      reinterpret_cast<char*>(&text),
+      0,
+      nullptr);
+    std::string message = "error " + std::to_string(code);
+    if (length && text) {
+        message += ": " + std::string(text, length);
+        while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
+            message.pop_back();
+        }
+    }
+    LocalFree(text);
+    return message;
+}
+
 class WinIniFile final : public IniFile
 {
 public:
@@ -78,8 +101,12 @@ public:
                      std::u16string_view value) override
     {
         flushed_ = false;
-        return WritePrivateProfileStringW(
-                 wide(section).c_str(), wide(key).c_str(), wide(value).c_str(), path_.c_str()) != 0;
+        if (WritePrivateProfileStringW(
+              wide(section).c_str(), wide(key).c_str(), wide(value).c_str(), path_.c_str())) {
+            return true;
+        }
+        error_ = systemMessage(GetLastError());
+        return false;
     }
 
     bool flush() override
@@ -91,9 +118,12 @@ public:
         return true;
     }
 
+    std::string lastError() const override { return error_; }
+
 private:
     std::wstring path_;
     bool flushed_ = false;
+    std::string error_;
 };
 
 BOOL CALLBACK addMonitor(HMONITOR, HDC, LPRECT area, LPARAM list)
@@ -206,7 +236,8 @@ public:
         void* bits = nullptr;
         HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
         if (!bitmap || !bits) {
-            throw std::runtime_error("画面の画像を読み取れません");
+            throw PlatformError(Failure::ScreenUnreadable,
+                                "CreateDIBSection failed: " + systemMessage(GetLastError()));
         }
         HDC memory = CreateCompatibleDC(nullptr);
         HGDIOBJ previous = SelectObject(memory, bitmap);
@@ -215,6 +246,7 @@ public:
         // or an elevation prompt): that is an error, not a picture of whatever the bitmap held.
         HDC desktop = GetWindowDC(GetDesktopWindow());
         const bool copied = desktop && BitBlt(memory, 0, 0, w, h, desktop, x, y, SRCCOPY);
+        const DWORD why = copied ? 0 : GetLastError();
         if (desktop) {
             ReleaseDC(GetDesktopWindow(), desktop);
         }
@@ -223,7 +255,9 @@ public:
             SelectObject(memory, previous);
             DeleteDC(memory);
             DeleteObject(bitmap);
-            throw std::runtime_error("画面の画像を読み取れません");
+            throw PlatformError(Failure::ScreenUnreadable,
+                                std::string(desktop ? "BitBlt" : "GetWindowDC") +
+                                  " of the desktop failed: " + systemMessage(why));
         }
 
         const size_t stride = (static_cast<size_t>(w) * 3 + 3) & ~static_cast<size_t>(3);
@@ -363,14 +397,18 @@ public:
         // for a moment (clipboard managers do after every change), so the opening is retried
         // for a while before the copy is reported as failed.
         bool taken = false;
+        std::string why = "another program kept the clipboard open for 0.5 s";
         if (openClipboard()) {
             EmptyClipboard();
             taken = SetClipboardData(CF_DIB, block) != nullptr;
+            if (!taken) {
+                why = "SetClipboardData failed: " + systemMessage(GetLastError());
+            }
             CloseClipboard();
         }
         if (!taken) {
             GlobalFree(block);
-            throw std::runtime_error("クリップボードにコピーできません");
+            throw PlatformError(Failure::ClipboardRefused, why);
         }
         return true;
     }

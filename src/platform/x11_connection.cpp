@@ -1,8 +1,11 @@
 #include "x11_connection.h"
 
+#include "platform.h"
+
 #include <unistd.h>
 
 #include <stdexcept>
+#include <string>
 
 namespace ombrix::x11
 {
@@ -83,7 +86,10 @@ Display* connection()
 {
     Display* d = tryConnection();
     if (!d) {
-        throw std::runtime_error("X サーバーに接続できません");
+        const char* name = XDisplayName(nullptr);
+        throw PlatformError(Failure::NoDisplay,
+                            std::string("cannot open the X display \"") + (name ? name : "") +
+                              "\"");
     }
     return d;
 }

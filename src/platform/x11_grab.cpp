@@ -362,8 +362,21 @@ bool Grabber::shmUsable(Display* d)
 {
     if (shm_ < 0) {
         shm_ = XShmQueryExtension(d) ? 1 : 0;
+        if (shm_ == 0) {
+            logFallback(LogArea::Capture,
+                        "the X server shares no memory (MIT-SHM): the screen is read through "
+                        "the connection");
+        }
     }
     return shm_ == 1;
+}
+
+void Grabber::stopSharing(const char* why)
+{
+    shm_ = 0; // the server refused once; do not ask again
+    logFallback(LogArea::Capture,
+                std::string("shared memory switched off (") + why +
+                  "): the screen is read through the connection from now on");
 }
 
 SegmentPool::Segment* Grabber::takeSegment(Display* d, size_t bytes, bool* fresh)
@@ -464,7 +477,7 @@ bool Grabber::readLent(Display* d, const Rect& inRoot, const Rect& area, Pixels&
         ok = XShmGetImage(d, DefaultRootWindow(d), image, inRoot.x, inRoot.y, AllPlanes) &&
              !trap.failed();
         if (!ok) {
-            shm_ = 0; // the server refused once; do not ask again
+            stopSharing("XShmGetImage into a lent segment failed");
         }
     }
     dropImage(image);
@@ -509,7 +522,10 @@ void Grabber::readInto(Display* d, const Rect& inRoot, const Rect& area, uint32_
         if (image) {
             XDestroyImage(image);
         }
-        throw std::runtime_error("画面の画像を読み取れません");
+        throw PlatformError(Failure::ScreenUnreadable,
+                            "XGetImage of the root at " + std::to_string(inRoot.x) + "," +
+                              std::to_string(inRoot.y) + " (" + std::to_string(inRoot.width) + "x" +
+                              std::to_string(inRoot.height) + ") failed");
     }
     convertImage(image, out, stride);
     XDestroyImage(image);
@@ -540,7 +556,7 @@ bool Grabber::readScratch(Display* d, const Rect& part, uint32_t* out, size_t st
         }
         scratch_ = newSegment(d, needed);
         if (!scratch_) {
-            shm_ = 0;
+            stopSharing("no shared memory segment could be made or attached");
             return false;
         }
     }
@@ -554,7 +570,7 @@ bool Grabber::readScratch(Display* d, const Rect& part, uint32_t* out, size_t st
     if (ok) {
         convertImage(image, out, stride);
     } else {
-        shm_ = 0; // the server refused once; do not ask again
+        stopSharing("XShmGetImage failed");
     }
     dropImage(image);
     return ok;
@@ -673,6 +689,10 @@ void Grabber::grabUnder(Display* d,
         for (int round = 0; round < kStillShownRounds && stillShown(opaque, area, into) &&
                             Clock::now() < hiddenAt + kStillShownAtMost;
              ++round) {
+            logFallback(LogArea::Capture,
+                        "the window still shows after the repaints stopped: the area is exposed "
+                        "for the compositing manager (round " +
+                          std::to_string(round + 1) + ")");
             const Rect shown = intersect(area, screen.root);
             XClearArea(d,
                        DefaultRootWindow(d),

@@ -70,6 +70,7 @@ public:
 
 private:
     bool shmUsable(Display* d);
+    void stopSharing(const char* why);
     SegmentPool::Segment* takeSegment(Display* d, size_t bytes, bool* fresh = nullptr);
     void warmUp(Display* d,
                 const ScreenLayout& screen,

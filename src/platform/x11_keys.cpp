@@ -1,5 +1,7 @@
 #include "x11_keys.h"
 
+#include "platform.h"
+
 #include "virtual_keys.h"
 #include "x11_connection.h"
 
@@ -13,6 +15,10 @@ bool KeyState::watching(Display* d)
     if (!tried_) {
         tried_ = true;
         watch_ = startWatch(d);
+        if (!watch_) {
+            logFallback(LogArea::Keys,
+                        "no XInput 2.1 raw key events: the keyboard is asked at every poll");
+        }
         XQueryKeymap(d, keys_);
     }
     return watch_;

@@ -66,7 +66,8 @@ public:
     bool setClipboardPicture(int, int, const uint32_t*, int) override
     {
         if (refuseClipboard) {
-            throw std::runtime_error("クリップボードにコピーできません");
+            throw ombrix::PlatformError(ombrix::Failure::ClipboardRefused,
+                                         "the test holds the clipboard");
         }
         return false;
     }

@@ -1,6 +1,6 @@
 // The real frame window in-process, over a synthetic desktop.
 
-#include "Application.h"
+#include "Errors.h"
 #include "GuiFixture.h"
 #include "controls/GlowButton.h"
 #include "controls/HandleImage.h"
@@ -8,6 +8,9 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QLoggingCategory>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTest>
 
 class FrameGuiTest : public QObject
@@ -23,6 +26,7 @@ private slots:
     void grabTakesTheFramedPixels();
     void grabFollowsTheFrame();
     void copyPutsThePictureOnTheClipboard();
+    void refusedClipboardIsAnErrorNotAConfirmation_data();
     void refusedClipboardIsAnErrorNotAConfirmation();
     void failedGrabLeavesNothingBehind();
     void hintsNameTheShortcutLetters_data();
@@ -186,8 +190,27 @@ void FrameGuiTest::copyPutsThePictureOnTheClipboard()
     QVERIFY(QGuiApplication::clipboard()->text().isEmpty());
 }
 
+void FrameGuiTest::refusedClipboardIsAnErrorNotAConfirmation_data()
+{
+    // The system's reason goes to the log, which says nothing unless it is switched on.
+    QTest::addColumn<QString>("logRules");
+    QTest::addColumn<bool>("logged");
+    QTest::addRow("log as it comes") << QString() << false;
+    QTest::addRow("QT_LOGGING_RULES=ombrix.*=true") << QString("ombrix.*=true") << true;
+}
+
 void FrameGuiTest::refusedClipboardIsAnErrorNotAConfirmation()
 {
+    QFETCH(QString, logRules);
+    QFETCH(bool, logged);
+    QLoggingCategory::setFilterRules(logRules);
+    const auto defaultRules = qScopeGuard([] { QLoggingCategory::setFilterRules(QString()); });
+    const QRegularExpression reason("the test holds the clipboard");
+    if (logged) {
+        QTest::ignoreMessage(QtWarningMsg, reason);
+    } else {
+        QTest::failOnWarning(reason);
+    }
     fake->refuseClipboard = true;
     ModalAnswerer answer;
     emit form1->btnCopi->clicked();

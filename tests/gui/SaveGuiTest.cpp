@@ -1,7 +1,7 @@
 // The file save in-process: the dialog's settings and proposal, the encoders by extension, and
 // what is left on disk when a save fails.
 
-#include "Application.h"
+#include "Errors.h"
 #include "GuiFixture.h"
 
 #include <QComboBox>
