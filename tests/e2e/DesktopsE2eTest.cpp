@@ -137,9 +137,10 @@ QString comparePictures(const QImage& picture, const Expected& e, ChannelBits bi
     }
     if (differences > 0) {
         // The picture is kept for a look: where the differences lie tells most of the story.
-        const QString kept = QDir(QDir::tempPath())
-                               .filePath(QString("ombrix-e2e-differs-%1.png")
-                                           .arg(QDateTime::currentMSecsSinceEpoch()));
+        const QString kept =
+          QDir(QDir::tempPath())
+            .filePath(
+              QString("ombrix-e2e-differs-%1.png").arg(QDateTime::currentMSecsSinceEpoch()));
         problems << QString("%1 of %2 compared pixels differ, within %3 of the picture; first: "
                             "%4; the picture is kept as %5")
                       .arg(differences)

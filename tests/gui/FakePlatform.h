@@ -67,7 +67,7 @@ public:
     {
         if (refuseClipboard) {
             throw ombrix::PlatformError(ombrix::Failure::ClipboardRefused,
-                                         "the test holds the clipboard");
+                                        "the test holds the clipboard");
         }
         return false;
     }

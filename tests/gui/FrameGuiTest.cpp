@@ -7,10 +7,10 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
-#include <QScreen>
 #include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QTest>
 
 class FrameGuiTest : public QObject
