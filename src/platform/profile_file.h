@@ -21,7 +21,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <string_view>
@@ -30,6 +29,11 @@
 
 namespace ombrix
 {
+
+namespace profile
+{
+struct UnitFormat;
+}
 
 class ProfileFile
 {
@@ -86,15 +90,37 @@ private:
     using Piece = std::variant<Run, Line>;
 
     static constexpr size_t kNone = static_cast<size_t>(-1);
-    // Indexes into pieces_, all of them held lines.
+    // Indexes into state_.pieces, all of them held lines.
     struct Position {
         size_t section = kNone;    // header line of the first section of the name
         size_t sectionEnd = kNone; // one past its last non-blank line
         size_t key = kNone;        // first line of the key in that section
     };
 
+    // What one reading of the file found out and holds of it, the file kept open included.
+    struct State {
+        std::ifstream in;
+        bool loaded = false;
+        bool exists = false;
+        bool unreadable = false;
+        bool writableChecked = false;
+        bool writable = false;
+        Encoding encoding = Encoding::Utf8;
+        bool newlineKnown = false;
+        std::string newline = "\r\n"; // ASCII form of the file's first line end
+        uint64_t contentBegin = 0;    // after the byte-order mark
+        uint64_t contentEnd = 0;      // before an odd last byte of a UTF-16 file
+        std::string bom;
+        std::string trailing;
+        std::vector<Piece> pieces;
+        // Section names (letters folded) looked for already: their first section is held, or
+        // no run has one. Runs are not searched for them again.
+        std::vector<std::u16string> settled;
+    };
+
     void load();
-    void unload();
+    // Forgets what was read, so that the file is read afresh from disk when next needed.
+    void unload() { state_ = {}; }
     bool openForReading();
     bool readBytes(uint64_t offset, uint64_t length, std::string& out);
     void readFailed();
@@ -104,8 +130,6 @@ private:
     size_t holdSection(size_t index, uint64_t header);
     bool lastLineHasEnd(const Run& run);
     const std::string& newlineAscii();
-    std::string encode(std::u16string_view text) const;
-    std::u16string decode(std::string_view bytes) const;
     std::string newline();
     Line newLine(const std::u16string& text);
     void ensureLineEnd(size_t index);
@@ -113,34 +137,12 @@ private:
     bool copyRun(const Run& run, std::FILE* out);
     // The whole new content into `f`; false with the reason in `failure` when that fails.
     bool writeContent(std::FILE* f, std::string& failure);
-    // Rewrites the file itself, for a folder where no file can be made beside it.
-    bool writeInPlace(const std::filesystem::path& target);
-    size_t unitSize() const
-    {
-        return encoding_ == Encoding::Utf16LE || encoding_ == Encoding::Utf16BE ? 2 : 1;
-    }
-    bool bigEndian() const { return encoding_ == Encoding::Utf16BE; }
+    profile::UnitFormat units() const;
 
     std::string path_;
     size_t readBuffer_;
-    std::ifstream in_;
-    bool loaded_ = false;
-    bool exists_ = false;
-    bool unreadable_ = false;
-    bool dirty_ = false;
-    bool writableChecked_ = false;
-    bool writable_ = false;
-    Encoding encoding_ = Encoding::Utf8;
-    bool newlineKnown_ = false;
-    std::string newline_ = "\r\n"; // ASCII form of the file's first line end
-    uint64_t contentBegin_ = 0;    // after the byte-order mark
-    uint64_t contentEnd_ = 0;      // before an odd last byte of a UTF-16 file
-    std::string bom_;
-    std::string trailing_;
-    std::vector<Piece> pieces_;
-    // Section names (letters folded) looked for already: their first section is held, or no
-    // run has one. Runs are not searched for them again.
-    std::vector<std::u16string> settled_;
+    State state_;
+    bool dirty_ = false; // set by a write; only a successful flush() clears it
     std::string error_;
 };
 
