@@ -70,6 +70,14 @@ public:
     {
         Display* d = x11::connection();
         pump(d);
+        if (screen_.xwayland(d)) {
+            // Reading the root would give black where the Wayland windows are: no picture at
+            // all is better than a wrong one called a copy.
+            throw PlatformError(Failure::ScreenUnreadable,
+                                "the X server is XWayland: its root window holds none of the "
+                                "Wayland windows' pixels, and no other source of the screen is "
+                                "in use");
+        }
         grabber_.grabUnder(
           d, screen_.layout(d), static_cast<Window>(window), area, into, times, [this, d] {
               pump(d);

@@ -93,6 +93,31 @@ ScreenLayout Screen::layout(Display* d)
     return result;
 }
 
+bool Screen::xwayland(Display* d)
+{
+    watch(d);
+    if (xwayland_ < 0) {
+        // Newer servers name themselves by an extension; all of them name their outputs
+        // XWAYLAND0, XWAYLAND1...
+        int opcode = 0, event = 0, error = 0;
+        xwayland_ = XQueryExtension(d, "XWAYLAND", &opcode, &event, &error) ? 1 : 0;
+        XRRScreenResources* outputs = xwayland_ == 0 && randrEvent_ >= 0
+                                        ? XRRGetScreenResourcesCurrent(d, DefaultRootWindow(d))
+                                        : nullptr;
+        for (int i = 0; outputs && i < outputs->noutput && xwayland_ == 0; ++i) {
+            if (XRROutputInfo* info = XRRGetOutputInfo(d, outputs, outputs->outputs[i])) {
+                xwayland_ = std::string(info->name, static_cast<size_t>(info->nameLen))
+                              .rfind("XWAYLAND", 0) == 0;
+                XRRFreeOutputInfo(info);
+            }
+        }
+        if (outputs) {
+            XRRFreeScreenResources(outputs);
+        }
+    }
+    return xwayland_ == 1;
+}
+
 bool Screen::compositing(Display* d)
 {
     watch(d);

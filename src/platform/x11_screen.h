@@ -32,13 +32,17 @@ public:
     // Asked afresh: a change reported a moment ago may not have reached us as an event yet.
     ScreenLayout layout(Display* d);
     bool compositing(Display* d);
+    // Whether the server is XWayland, whose root window holds the pixels of X windows only:
+    // the Wayland windows beside them are not there to read.
+    bool xwayland(Display* d);
 
 private:
     bool watched_ = false;
     int randrEvent_ = -1;
     int fixesEvent_ = -1;
     int monitorsKnown_ = -1; // whether the server lists its monitors (RandR 1.5); -1: not asked
-    int compositing_ = -1;   // -1: not asked since the last change of owner
+    int xwayland_ = -1;
+    int compositing_ = -1; // -1: not asked since the last change of owner
     Atom cmSelection_ = None;
 };
 
