@@ -7,6 +7,7 @@
 // kinds of session.
 
 #include "Application.h"
+#include "E2e.h"
 #include "Globals.h"
 #include "Unit1.h"
 #include "Unit2.h"
@@ -49,7 +50,6 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -120,9 +120,9 @@ double runTimed(const QString& program, const QStringList& args, QByteArray* out
     return elapsed;
 }
 
-bool have(const char* tool)
+bool have(const QString& tool)
 {
-    return QProcess::execute("sh", { "-c", QString("command -v %1 >/dev/null").arg(tool) }) == 0;
+    return e2e::notInstalled({ tool }).isEmpty();
 }
 
 // The X server's own read of an area into shared memory: the limit for any capture here.
@@ -163,16 +163,9 @@ std::vector<double> shmReads(const QRect& area, int runs)
     return times;
 }
 
-long residentKb()
+qint64 residentKb(qint64 pid = QCoreApplication::applicationPid())
 {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::stol(line.substr(6));
-        }
-    }
-    return 0;
+    return e2e::processStatusKb(pid, "VmRSS:");
 }
 
 void copyFigures(TForm1* frame, const QRect& geometry, const char* label, int runs)
@@ -389,7 +382,7 @@ void saveAndPeerFigures(TForm1& frame,
                         int peerRuns,
                         bool desktopPeers)
 {
-    const QString testdesk = QString::fromUtf8(TESTDESK_BINARY);
+    const QString testdesk = e2e::testdeskBinary();
     QProcess::execute(testdesk, { "root" });
     if (desktopPeers) {
         peerFigures(screen, "full screen, calm", peerRuns);
@@ -504,18 +497,8 @@ void programFigures(const QString& binary, int idleSeconds, int copies)
         }
         return utime + stime;
     };
-    auto rss = [pid] {
-        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-        std::string line;
-        while (std::getline(status, line)) {
-            if (line.rfind("VmRSS:", 0) == 0) {
-                return std::stol(line.substr(6));
-            }
-        }
-        return 0L;
-    };
     QThread::sleep(1);
-    add("program resident memory after start", { rss() / 1024.0 }, "MB");
+    add("program resident memory after start", { residentKb(pid) / 1024.0 }, "MB");
     const long long before = cpuTicks();
     QThread::sleep(static_cast<unsigned long>(idleSeconds));
     const long long after = cpuTicks();
@@ -523,37 +506,24 @@ void programFigures(const QString& binary, int idleSeconds, int copies)
     add("idle CPU over " + std::to_string(idleSeconds) + " s (% of one core)", { percent }, "%");
 
     // Copies by the shortcut, each confirmed with Return, as a user makes them.
-    long afterFirst = 0;
+    qint64 afterFirst = 0;
     int made = 0;
     for (int i = 0; i < copies; ++i) {
-        QByteArray box;
-        runTimed("xdotool", { "keydown", "ctrl", "alt", "c" });
-        runTimed("xdotool", { "search", "--sync", "--onlyvisible", "--name", "^情報$" }, &box);
-        runTimed("xdotool", { "keyup", "c", "alt", "ctrl" });
-        box = box.trimmed().split('\n').value(0);
-        if (box.isEmpty()) {
+        const auto box = e2e::pressShortcut("c", "^情報$", 10000);
+        if (!box || !e2e::dismiss(*box)) {
             break;
-        }
-        for (int tries = 0; tries < 100; ++tries) {
-            runTimed("xdotool", { "key", "--window", QString::fromUtf8(box), "Return" });
-            runTimed("xdotool", { "keyup", "Return" });
-            QByteArray still;
-            runTimed("xdotool", { "search", "--onlyvisible", "--name", "^情報$" }, &still);
-            if (!still.contains(box)) {
-                break;
-            }
         }
         ++made;
         if (made == 5) {
-            afterFirst = rss();
+            afterFirst = residentKb(pid);
         }
     }
     QThread::sleep(1);
     add("program resident memory after " + std::to_string(made) + " copies by shortcut",
-        { rss() / 1024.0 },
+        { residentKb(pid) / 1024.0 },
         "MB");
     add("program resident memory growth, copy 5 to " + std::to_string(made),
-        { (rss() - afterFirst) / 1024.0 },
+        { (residentKb(pid) - afterFirst) / 1024.0 },
         "MB");
     kill(static_cast<pid_t>(pid), SIGKILL);
     XCloseDisplay(d);
@@ -569,69 +539,12 @@ enum class Before {
                    // PRIMARY selection), the dialog cancelled
 };
 
-// The standard output of a program run to its end (our event loop goes on meanwhile).
-QByteArray output(const QString& program, const QStringList& args)
-{
-    QByteArray out;
-    runTimed(program, args, &out);
-    return out;
-}
-
-QString visibleWindow(const QString& nameRegex)
-{
-    const QByteArray ids = output("xdotool", { "search", "--onlyvisible", "--name", nameRegex });
-    return QString::fromUtf8(ids).split('\n', Qt::SkipEmptyParts).value(0).trimmed();
-}
-
-QString waitForWindow(const QString& nameRegex)
-{
-    QElapsedTimer t;
-    t.start();
-    QString id;
-    while ((id = visibleWindow(nameRegex)).isEmpty() && t.elapsed() < 10000) {
-        QThread::msleep(5);
-    }
-    return id;
-}
-
-// Presses `keys` in a window until it has gone from the screen.
-bool answerWindow(Display* d, const QString& id, const QStringList& keys)
-{
-    const Window w = id.toULong();
-    for (int tries = 0; tries < 50 && viewable(d, w); ++tries) {
-        runTimed("xdotool", QStringList{ "windowactivate", "--sync", id, "key" } + keys);
-        QElapsedTimer t;
-        t.start();
-        while (viewable(d, w) && t.elapsed() < 200) {
-            QThread::msleep(2);
-        }
-    }
-    return !viewable(d, w);
-}
-
 QPoint rootPosition(Display* d, Window w)
 {
     int x = 0, y = 0;
     Window child;
     XTranslateCoordinates(d, w, DefaultRootWindow(d), 0, 0, &x, &y, &child);
     return { x, y };
-}
-
-void clickAt(QPoint p, bool ctrl = false)
-{
-    QStringList args{ "mousemove", QString::number(p.x()), QString::number(p.y()) };
-    if (ctrl) {
-        args << "keydown"
-             << "ctrl"
-             << "click"
-             << "1"
-             << "keyup"
-             << "ctrl";
-    } else {
-        args << "click"
-             << "1";
-    }
-    runTimed("xdotool", args);
 }
 
 // Starts Ombrix, does `before`, clicks "X": the time from the frame's leaving the screen to the
@@ -665,7 +578,7 @@ double timeExit(Display* d, const QString& program, const QProcessEnvironment& e
         case Before::Nothing:
             break;
         case Before::MaximisedCopy: {
-            clickAt(at + QPoint(17, 17), true);
+            e2e::ctrlClick(at + e2e::kMoveHandle);
             XWindowAttributes attr{};
             t.restart();
             while (XGetWindowAttributes(d, frame, &attr) &&
@@ -680,25 +593,25 @@ double timeExit(Display* d, const QString& program, const QProcessEnvironment& e
             [[fallthrough]];
         }
         case Before::Copy: {
-            clickAt(at + QPoint(51, 17));
-            const QString box = waitForWindow("^情報$");
-            if (box.isEmpty() || !answerWindow(d, box, { "Return" })) {
+            e2e::click(at + e2e::kButtonC);
+            const auto box = e2e::findWindow("^情報$", 10000);
+            if (!box || !e2e::dismiss(*box)) {
                 return fail("no confirmation of the copy, or it did not go");
             }
             break;
         }
         case Before::SaveDialog:
         case Before::NameSelected: {
-            clickAt(at + QPoint(73, 17));
-            const QString dialog = waitForWindow("名前を付けて保存");
-            if (dialog.isEmpty()) {
+            e2e::click(at + e2e::kButtonV);
+            const auto dialog = e2e::findWindow("^名前を付けて保存$", 10000);
+            if (!dialog) {
                 return fail("no save dialog");
             }
             if (before == Before::NameSelected) {
-                runTimed("xdotool",
-                         { "windowactivate", "--sync", dialog, "key", "End", "shift+Home" });
+                e2e::run("xdotool",
+                         { "windowactivate", "--sync", *dialog, "key", "End", "shift+Home" });
             }
-            if (!answerWindow(d, dialog, { "Escape" })) {
+            if (!e2e::dismiss(*dialog, "Escape")) {
                 return fail("the save dialog did not go");
             }
             break;
@@ -707,7 +620,7 @@ double timeExit(Display* d, const QString& program, const QProcessEnvironment& e
     QTest::qWait(100);
     // No event loop of ours runs from the click on: the program's end is seen first by the
     // wait for it, when it happens.
-    const QPoint close = rootPosition(d, frame) + QPoint(95, 39);
+    const QPoint close = rootPosition(d, frame) + e2e::kButtonX;
     QProcess click;
     click.start(
       "xdotool",
@@ -777,7 +690,7 @@ void exitFigures(const QString& binary, int runs)
     session.insert("XDG_CONFIG_HOME", dir.filePath("config"));
     session.insert("XDG_CACHE_HOME", dir.filePath("cache"));
     session.insert("DBUS_SESSION_BUS_ADDRESS", bus.address());
-    const QString testdesk = QString::fromUtf8(TESTDESK_BINARY);
+    const QString testdesk = e2e::testdeskBinary();
 
     const auto measure =
       [&](const std::string& label, const QProcessEnvironment& env, Before before) {
@@ -816,11 +729,7 @@ void exitFigures(const QString& binary, int runs)
     {
         QProcess compositor;
         compositor.start("xcompmgr", {});
-        QElapsedTimer waited;
-        waited.start();
-        while (QProcess::execute(testdesk, { "composited" }) != 0 && waited.elapsed() < 5000) {
-            QTest::qWait(20);
-        }
+        e2e::waitFor(e2e::composited, 5000);
         measure("after a copy, xcompmgr", session, Before::Copy);
         compositor.terminate();
         compositor.waitForFinished(3000);
@@ -838,7 +747,7 @@ void exitFigures(const QString& binary, int runs)
         { "xfce4-clipman", { "xfce4-clipman" } },
     };
     for (const Manager& m : managers) {
-        if (!have(m.command.first().toUtf8().constData())) {
+        if (!have(m.command.first())) {
             continue;
         }
         QProcess manager;
@@ -893,8 +802,8 @@ int main(int argc, char** argv)
 {
     ombrix::prepareProcess();
     Application app(argc, argv);
-    const QString testdesk = QString::fromUtf8(TESTDESK_BINARY);
-    const QString binary = QString::fromUtf8(OMBRIX_BINARY);
+    const QString testdesk = e2e::testdeskBinary();
+    const QString binary = e2e::ombrixBinary();
     const bool quick = qEnvironmentVariableIsSet("OMBRIX_BENCH_QUICK");
     const int runs = quick ? 5 : 21;
 
@@ -948,25 +857,19 @@ int main(int argc, char** argv)
         for (const auto& [name, command] : managers) {
             QProcess manager;
             manager.start(command.first(), command.mid(1));
-            QElapsedTimer waited;
-            waited.start();
-            while (QProcess::execute(testdesk, { "composited" }) != 0 && waited.elapsed() < 5000) {
-                QTest::qWait(20);
-            }
+            e2e::waitFor(e2e::composited, 5000);
             QTest::qWait(500);
             copyFigures(&frame, small, ("384x246, calm, " + name).c_str(), runs);
             manager.terminate();
             manager.waitForFinished(3000);
-            while (QProcess::execute(testdesk, { "composited" }) == 0 && waited.elapsed() < 10000) {
-                QTest::qWait(20);
-            }
+            e2e::waitFor([] { return !e2e::composited(); }, 5000);
         }
         printTable();
         return 0;
     }
 
     QProcess::execute(testdesk, { "root" });
-    const long rssStart = residentKb();
+    const qint64 rssStart = residentKb();
     copyFigures(&frame, small, "384x246, calm", runs);
     copyFigures(&frame, screen, "full screen, calm", runs);
     peerFigures(screen, "full screen, calm", quick ? 3 : 11);
@@ -996,7 +899,7 @@ int main(int argc, char** argv)
     {
         frame.setGeometry(small);
         QTest::qWait(200);
-        const long before = residentKb();
+        const qint64 before = residentKb();
         AutoConfirm confirm;
         const int copies = quick ? 50 : 500;
         for (int i = 0; i < copies; ++i) {

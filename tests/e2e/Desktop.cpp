@@ -12,12 +12,8 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
-#include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <sys/prctl.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace e2e
@@ -30,12 +26,6 @@ namespace
 const char* const kSessionVariables[] = {
     "DISPLAY", "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "DBUS_SESSION_BUS_ADDRESS", "NO_AT_BRIDGE",
 };
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
 
 QString rectText(const QRect& r)
 {
@@ -418,9 +408,7 @@ bool Desktop::startWindowManager()
         return fail(wm + " did not take over the screen: " + logTail(children_.back()));
     }
     if (kind_.windowManagerComposites) {
-        const bool composited =
-          waitFor([] { return run(testdeskBinary(), { "composited" }).exitCode == 0; }, 10000);
-        if (!composited) {
+        if (!waitFor(composited, 10000)) {
             return fail(wm + "'s compositor did not take over the screen");
         }
     }
@@ -436,9 +424,7 @@ bool Desktop::startCompositor()
     if (!startChild(program, program, kind_.compositor.mid(1), env_)) {
         return fail("could not start " + program);
     }
-    const bool up =
-      waitFor([] { return run(testdeskBinary(), { "composited" }).exitCode == 0; }, 10000);
-    if (!up) {
+    if (!waitFor(composited, 10000)) {
         return fail(kind_.compositor.join(' ') +
                     " did not take over the screen: " + logTail(children_.back()));
     }
@@ -627,6 +613,15 @@ unsigned long Desktop::selectionOwner(const QString& name) const
     const Window owner = XGetSelectionOwner(d, XInternAtom(d, name.toLatin1().constData(), False));
     XCloseDisplay(d);
     return owner;
+}
+
+bool Desktop::killServer(int signal)
+{
+    if (children_.empty() || serverPid_ <= 0) {
+        return false;
+    }
+    ::kill(static_cast<pid_t>(serverPid_), signal);
+    return children_.front().process->waitForFinished(5000);
 }
 
 void Desktop::stop()

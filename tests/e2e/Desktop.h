@@ -78,6 +78,9 @@ public:
     // pattern over the whole of it again.
     bool resize(QSize size);
 
+    // Ends the X server with `signal` (the rest stops with the desktop); true once it has gone.
+    bool killServer(int signal);
+
     // Names of the desktop's programs that ended on their own, with the end of their output.
     QString stoppedEarly() const;
 

@@ -12,7 +12,6 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QStandardPaths>
 #include <QTest>
 #include <QThread>
 
@@ -161,40 +160,14 @@ struct FrameState {
 
 FrameState frameState(const QString& window)
 {
-    // xwininfo, not xdotool: xdotool counts a window manager's frame offset twice.
-    FrameState s;
-    const Result r = run("xwininfo", { "-id", window });
-    for (const QString& line : QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts)) {
-        const QString name = line.section(':', 0, 0).trimmed();
-        const QString value = line.section(':', 1).trimmed();
-        if (name == "Absolute upper-left X") {
-            s.geometry.moveLeft(value.toInt());
-        } else if (name == "Absolute upper-left Y") {
-            s.geometry.moveTop(value.toInt());
-        } else if (name == "Width") {
-            s.geometry.setWidth(value.toInt());
-        } else if (name == "Height") {
-            s.geometry.setHeight(value.toInt());
-        } else if (name == "Map State") {
-            s.viewable = value == "IsViewable";
-        }
-    }
-    return s;
+    const WindowState s = windowState(window).value_or(WindowState{});
+    return { s.geometry, s.viewable };
 }
 
-// The first visible window whose name matches, polled every few milliseconds (xdotool's own
-// --sync looks only twice a second).
-std::optional<QString> waitForWindow(const QString& nameRegex, int timeoutMs)
+// The text of the error box on the screen, for the report.
+QString errorText()
 {
-    QString found;
-    waitFor(
-      [&] {
-          const Result r = run("xdotool", { "search", "--onlyvisible", "--name", nameRegex });
-          found = QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts).value(0).trimmed();
-          return !found.isEmpty();
-      },
-      timeoutMs);
-    return found.isEmpty() ? std::nullopt : std::optional<QString>(found);
+    return messageText("^エラー$", 2000).value_or("(its text could not be read)").simplified();
 }
 
 // The names of the windows on the screen, for a report.
@@ -231,12 +204,8 @@ public:
 
     FrameState state() const { return frameState(ombrix_.windowId()); }
 
-    // A control of the frame at logical (x, y), in device pixels on the desktop.
-    QPoint at(QPoint logical) const
-    {
-        return state().geometry.topLeft() +
-               QPoint(qRound(logical.x() * scale_), qRound(logical.y() * scale_));
-    }
+    // A control of the frame, in device pixels on the desktop.
+    QPoint at(QPoint control) const { return controlAt(state().geometry, control, scale_); }
 
     // False once the program has ended: the steps after that are not tried (the end of the
     // row reports how it ended).
@@ -295,15 +264,11 @@ public:
                               before.text();
                 return;
             }
-            click(before.geometry.x() + qRound(kButtonC.x() * scale_),
-                  before.geometry.y() + qRound(kButtonC.y() * scale_));
-            box = waitForWindow("^(情報|エラー)$", 8000);
+            click(controlAt(before.geometry, kButtonC, scale_));
+            // Looked for every few milliseconds: xdotool's own --sync looks twice a second.
+            waitFor([&] { return (box = visibleWindow("^(情報|エラー)$")).has_value(); }, 8000);
         } else {
-            // Held down as a hand does, until the program answers: it reads the keyboard's
-            // state, and a press and release sent at once can pass between two readings.
-            run("xdotool", { "keydown", "ctrl", "alt", "c" });
-            box = waitForWindow("^(情報|エラー)$", 8000);
-            run("xdotool", { "keyup", "c", "alt", "ctrl" });
+            box = pressShortcut("c", "^(情報|エラー)$", 8000);
         }
         if (!box) {
             failures << QString("%1: no confirmation appeared after the copy; the frame is at %2; "
@@ -314,7 +279,7 @@ public:
         const QString title =
           QString::fromUtf8(run("xdotool", { "getwindowname", *box }).out).trimmed();
         if (title != "情報") {
-            failures << step + ": an error box: " + boxText(*box);
+            failures << step + ": an error box: " + errorText();
             dismiss(*box);
             return;
         }
@@ -387,14 +352,6 @@ public:
         return 2 * covered > shot.width() * shot.height();
     }
 
-    // Ctrl + left click on the move handle.
-    void ctrlClickMoveHandle()
-    {
-        const QPoint handle = at(kMoveHandle);
-        pointerTo(handle.x(), handle.y());
-        run("xdotool", { "keydown", "ctrl", "click", "1", "keyup", "ctrl" });
-    }
-
     // Back from the task bar: as a task bar's click asks the window manager, or, with none,
     // as the frame's own mapping.
     bool restore()
@@ -407,58 +364,16 @@ public:
         return waitFor([&] { return state().viewable; }, 5000);
     }
 
-    // The text of a message box (its Ctrl+C), for the report.
-    QString boxText(const QString& box)
-    {
-        setClipboardText("-");
-        focus(box);
-        key("ctrl+c");
-        QString text;
-        waitFor(
-          [&] {
-              text = QString::fromUtf8(run("xclip", { "-selection", "clipboard", "-o" }).out);
-              return text != "-" && !text.isEmpty();
-          },
-          2000);
-        return text.isEmpty() || text == "-" ? QString("(its text could not be read)")
-                                             : text.simplified();
-    }
-
     // Any error box on the screen is a failure; it is read, noted and dismissed.
     void noErrorBox(const QString& step)
     {
-        const Result r = run("xdotool", { "search", "--onlyvisible", "--name", "^エラー$" });
-        const QString box = QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts).value(0);
-        if (!box.isEmpty()) {
-            failures << step + ": an error box: " + boxText(box);
-            dismiss(box);
+        if (const auto box = visibleWindow("^エラー$")) {
+            failures << step + ": an error box: " + errorText();
+            dismiss(*box);
         }
     }
 
 private:
-    void focus(const QString& window)
-    {
-        if (desktop_.hasWindowManager()) {
-            run("xdotool", { "windowactivate", "--sync", window }, 3000);
-        } else {
-            run("xdotool", { "windowfocus", "--sync", window }, 3000);
-        }
-    }
-
-    // Return on a message box until it is gone.
-    bool dismiss(const QString& box)
-    {
-        QDeadlineTimer deadline(8000);
-        while (!deadline.hasExpired()) {
-            focus(box);
-            key("Return");
-            if (waitFor([&] { return !frameState(box).viewable; }, 1000)) {
-                return true;
-            }
-        }
-        return false;
-    }
-
     Desktop& desktop_;
     Ombrix& ombrix_;
     double scale_;
@@ -484,28 +399,23 @@ void DesktopsE2eTest::initTestCase()
 {
     // Each row starts an X server of its own: no display of the caller's is needed, only the
     // programs (scripts/deps installs them).
-    QStringList missing;
-    for (const char* program : { "Xvfb",
-                                 "Xvnc",
-                                 "dbus-daemon",
-                                 "openbox",
-                                 "icewm",
-                                 "fluxbox",
-                                 "xfwm4",
-                                 "xcompmgr",
-                                 "picom",
-                                 "xrandr",
-                                 "xrdb",
-                                 "xprop",
-                                 "xwininfo",
-                                 "xdotool",
-                                 "xclip",
-                                 "xfsettingsd",
-                                 "xfce4-clipman" }) {
-        if (QStandardPaths::findExecutable(program).isEmpty()) {
-            missing << program;
-        }
-    }
+    const QStringList missing = notInstalled({ "Xvfb",
+                                               "Xvnc",
+                                               "dbus-daemon",
+                                               "openbox",
+                                               "icewm",
+                                               "fluxbox",
+                                               "xfwm4",
+                                               "xcompmgr",
+                                               "picom",
+                                               "xrandr",
+                                               "xrdb",
+                                               "xprop",
+                                               "xwininfo",
+                                               "xdotool",
+                                               "xclip",
+                                               "xfsettingsd",
+                                               "xfce4-clipman" });
     QVERIFY2(missing.isEmpty(), qPrintable("not installed: " + missing.join(", ")));
 }
 
@@ -634,7 +544,7 @@ void DesktopsE2eTest::copiesExactlyOnEveryDesktop()
     const QRect target = monitors.value(1, monitors.value(0));
     if (s.moveTo("maximised", target.topLeft() + QPoint(100, 100))) {
         const FrameState normal = s.state();
-        s.ctrlClickMoveHandle();
+        ctrlClick(s.at(kMoveHandle));
         FrameState maximised;
         if (!waitFor([&] { return (maximised = s.state()).geometry == target; })) {
             s.failures << QString("maximised: the frame is at %1, not over the monitor %2")
@@ -642,7 +552,7 @@ void DesktopsE2eTest::copiesExactlyOnEveryDesktop()
         }
         s.copy("maximised", Trigger::Button, 300);
         if (s.alive()) {
-            s.ctrlClickMoveHandle();
+            ctrlClick(s.at(kMoveHandle));
             FrameState restored;
             if (!waitFor([&] { return (restored = s.state()) == normal; })) {
                 s.failures << QString("restored from maximised: the frame is at %1, was %2")
@@ -680,8 +590,7 @@ void DesktopsE2eTest::copiesExactlyOnEveryDesktop()
     // Last, because a frame that minimises itself again would take the steps after it along.
     if (s.moveTo("minimised and back", { 300, 200 })) {
         const FrameState shown = s.state();
-        const QPoint buttonS = s.at(kButtonS);
-        click(buttonS.x(), buttonS.y());
+        click(s.at(kButtonS));
         // With no window manager, nobody takes the frame off the screen.
         const bool minimised =
           waitFor([&] { return !s.state().viewable; }, desktop.hasWindowManager() ? 3000 : 500);
@@ -755,8 +664,7 @@ void DesktopsE2eTest::clipboardManagerKeepsTheCopy()
     const std::optional<QImage> copied = clipboardPng();
     QVERIFY2(copied, "the program does not serve its copy");
 
-    const QPoint close = s.at(kButtonX);
-    click(close.x(), close.y());
+    click(s.at(kButtonX));
     QVERIFY2(ombrix.waitFinished(10000), "the program did not end after its X button");
     QVERIFY(!ombrix.crashed());
     QCOMPARE(ombrix.exitCode(), 0);

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QThread>
 
 #include <cerrno>
@@ -16,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace e2e
 {
@@ -84,19 +86,29 @@ Result searchWindows(const QString& nameRegex, bool sync, int timeoutMs)
     }
 }
 
-} // namespace
-
-std::optional<QString> findWindow(const QString& nameRegex, int timeoutMs)
+// The first window that a search found.
+std::optional<QString> firstWindow(const Result& r)
 {
-    const Result r = searchWindows(nameRegex, true, timeoutMs);
     if (!r.finished || r.exitCode != 0) {
         return std::nullopt;
     }
     const QString first = QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts).value(0);
-    if (first.isEmpty()) {
+    if (first.trimmed().isEmpty()) {
         return std::nullopt;
     }
     return first.trimmed();
+}
+
+} // namespace
+
+std::optional<QString> findWindow(const QString& nameRegex, int timeoutMs)
+{
+    return firstWindow(searchWindows(nameRegex, true, timeoutMs));
+}
+
+std::optional<QString> visibleWindow(const QString& nameRegex)
+{
+    return firstWindow(searchWindows(nameRegex, false, 2000));
 }
 
 bool windowGone(const QString& nameRegex, int timeoutMs)
@@ -109,41 +121,72 @@ bool windowGone(const QString& nameRegex, int timeoutMs)
       timeoutMs);
 }
 
-std::optional<QRect> windowGeometry(const QString& windowId)
+std::optional<WindowState> windowState(const QString& windowId)
 {
     // xwininfo, not xdotool: xdotool counts a window manager's frame offset twice.
     const Result r = run("xwininfo", { "-id", windowId });
     if (!r.finished || r.exitCode != 0) {
         return std::nullopt;
     }
-    QRect g;
+    WindowState s;
     for (const QString& line : QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts)) {
         const QString name = line.section(':', 0, 0).trimmed();
-        const int value = line.section(':', 1).trimmed().toInt();
+        const QString value = line.section(':', 1).trimmed();
         if (name == "Absolute upper-left X") {
-            g.moveLeft(value);
+            s.geometry.moveLeft(value.toInt());
         } else if (name == "Absolute upper-left Y") {
-            g.moveTop(value);
+            s.geometry.moveTop(value.toInt());
         } else if (name == "Width") {
-            g.setWidth(value);
+            s.geometry.setWidth(value.toInt());
         } else if (name == "Height") {
-            g.setHeight(value);
+            s.geometry.setHeight(value.toInt());
+        } else if (name == "Map State") {
+            s.viewable = value == "IsViewable";
         }
     }
-    return g;
+    return s;
 }
+
+std::optional<QRect> windowGeometry(const QString& windowId)
+{
+    const auto s = windowState(windowId);
+    return s ? std::optional<QRect>(s->geometry) : std::nullopt;
+}
+
+bool viewable(const QString& windowId)
+{
+    const auto s = windowState(windowId);
+    return s && s->viewable;
+}
+
+bool minimised(const QString& windowId)
+{
+    return run("xprop", { "-id", windowId, "WM_STATE" }).out.contains("Iconic");
+}
+
+namespace
+{
+
+// The numbers of a property that xprop prints as "NAME(CARDINAL) = 1, 2, 3".
+QList<int> propertyNumbers(const QStringList& xpropArgs)
+{
+    QList<int> numbers;
+    const QString list = QString::fromUtf8(run("xprop", xpropArgs).out).section('=', 1);
+    for (const QString& n : list.split(',', Qt::SkipEmptyParts)) {
+        numbers << n.trimmed().toInt();
+    }
+    return numbers;
+}
+
+} // namespace
 
 QMargins frameExtents(const QString& windowId)
 {
-    const Result r = run("xprop", { "-id", windowId, "_NET_FRAME_EXTENTS" });
-    const QStringList n = QString::fromUtf8(r.out).section('=', 1).split(',');
+    const QList<int> n = propertyNumbers({ "-id", windowId, "_NET_FRAME_EXTENTS" });
     if (n.size() != 4) {
         return {};
     }
-    return { n[0].trimmed().toInt(),
-             n[2].trimmed().toInt(),
-             n[1].trimmed().toInt(),
-             n[3].trimmed().toInt() };
+    return { n[0], n[2], n[1], n[3] };
 }
 
 QString activeWindow()
@@ -152,8 +195,40 @@ QString activeWindow()
     return QString::fromUtf8(r.out).trimmed();
 }
 
-const QByteArray kDefaultIni = "[botan]\r\ncolor=-16776961\r\n[sKyMoj]\r\ncopi=C\r\nsave=V\r\n"
-                               "zoom=W\r\nmini=S\r\nclos=X\r\n[kii]\r\nfontcolor=-10496\r\n";
+QRect workArea()
+{
+    const QList<int> n = propertyNumbers({ "-root", "-notype", "_NET_WORKAREA" });
+    if (n.size() < 4) {
+        return {};
+    }
+    return { n[0], n[1], n[2], n[3] };
+}
+
+QPoint centredIn(const QRect& area, QSize size)
+{
+    // Halves round to even, as the program's placement rounds them.
+    return { static_cast<int>(std::nearbyint(area.x() + (area.width() - size.width()) / 2.0)),
+             static_cast<int>(std::nearbyint(area.y() + (area.height() - size.height()) / 2.0)) };
+}
+
+bool composited()
+{
+    return run(testdeskBinary(), { "composited" }).exitCode == 0;
+}
+
+QPoint controlAt(const QRect& frame, QPoint control, double scale)
+{
+    return frame.topLeft() + QPoint(qRound(control.x() * scale), qRound(control.y() * scale));
+}
+
+void clickControl(const QRect& frame, QPoint control, int button)
+{
+    click(controlAt(frame, control), button);
+}
+
+const QByteArray kAppendedIni =
+  "[sKyMoj]\r\ncopi=C\r\nsave=V\r\nzoom=W\r\nmini=S\r\nclos=X\r\n[kii]\r\nfontcolor=-10496\r\n";
+const QByteArray kDefaultIni = "[botan]\r\ncolor=-16776961\r\n" + kAppendedIni;
 
 QRect screenRect()
 {
@@ -179,6 +254,16 @@ QColor glowOnScreen(const QRect& frame)
     return seen;
 }
 
+bool isRed(const QColor& glow)
+{
+    return glow.red() > glow.blue() + 40 && glow.red() > glow.green() + 40;
+}
+
+bool isBlue(const QColor& glow)
+{
+    return glow.blue() > glow.red() + 40 && glow.blue() > glow.green() + 40;
+}
+
 void pointerTo(int x, int y)
 {
     // Not "mousemove --sync": it waits for the pointer to move, forever if it is already there.
@@ -191,6 +276,17 @@ void click(int x, int y, int button)
 {
     pointerTo(x, y);
     run("xdotool", { "click", QString::number(button) });
+}
+
+void click(QPoint at, int button)
+{
+    click(at.x(), at.y(), button);
+}
+
+void ctrlClick(QPoint at)
+{
+    pointerTo(at.x(), at.y());
+    run("xdotool", { "keydown", "ctrl", "click", "1", "keyup", "ctrl" });
 }
 
 void drag(QPoint from, QPoint to)
@@ -208,6 +304,35 @@ void drag(QPoint from, QPoint to)
 void key(const QString& keys)
 {
     run("xdotool", { "key", keys });
+}
+
+bool pressShortcut(const QString& letter, const std::function<bool()>& done, int timeoutMs)
+{
+    run("xdotool", { "keydown", "ctrl", "alt", letter });
+    const bool held = waitFor(done, timeoutMs);
+    run("xdotool", { "keyup", letter, "alt", "ctrl" });
+    return held;
+}
+
+std::optional<QString> pressShortcut(const QString& letter, const QString& nameRegex, int timeoutMs)
+{
+    std::optional<QString> window;
+    pressShortcut(
+      letter, [&] { return (window = visibleWindow(nameRegex)).has_value(); }, timeoutMs);
+    return window;
+}
+
+bool dismiss(const QString& window, const QString& keyName)
+{
+    return waitFor(
+      [&] {
+          run("xdotool", { "key", "--window", window, keyName });
+          // xdotool presses the key for real when the window has the keyboard, and may not
+          // release it when the window vanishes at the press: it must not stay down.
+          run("xdotool", { "keyup", keyName });
+          return waitFor([&] { return !viewable(window); }, 500);
+      },
+      8000);
 }
 
 void typeFileName(const QString& dialog, const QString& path, int delayMs)
@@ -293,6 +418,37 @@ QString comparePicture(const QImage& picture,
       .arg(first);
 }
 
+QString compareCopy(const QImage& picture, const QRect& frame)
+{
+    const QSize size(frame.width() - 4, frame.height() - 4);
+    if (picture.size() != size) {
+        return QString("the picture is %1 x %2, expected %3 x %4")
+          .arg(picture.width())
+          .arg(picture.height())
+          .arg(size.width())
+          .arg(size.height());
+    }
+    const QRect screen = screenRect();
+    return comparePicture(picture, frame.x() + 2, frame.y() + 3, [&](int x, int y) {
+        return screen.contains(x, y) ? testdesk::patternRgb(x, y) : 0u;
+    });
+}
+
+std::optional<QByteArray> fileBytes(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    return f.readAll();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
 void removeDeadXServerFiles(int number, qint64 serverPid)
 {
     if (number < 0) {
@@ -333,6 +489,17 @@ QString testdeskBinary()
     return QStringLiteral(TESTDESK_BINARY);
 }
 
+QStringList notInstalled(const QStringList& programs)
+{
+    QStringList missing;
+    for (const QString& program : programs) {
+        if (QStandardPaths::findExecutable(program).isEmpty()) {
+            missing << program;
+        }
+    }
+    return missing;
+}
+
 Ombrix::Ombrix()
 {
     process_.setProcessChannelMode(QProcess::MergedChannels);
@@ -371,7 +538,9 @@ std::optional<QString> messageText(const QString& titleRegex, int timeoutMs)
         return std::nullopt;
     }
     setClipboardText("-");
-    run("xdotool", { "windowactivate", "--sync", *box });
+    if (run("xdotool", { "windowactivate", "--sync", *box }).exitCode != 0) {
+        run("xdotool", { "windowfocus", "--sync", *box }, 3000);
+    }
     key("ctrl+c");
     QString text;
     const bool copied = waitFor([&] {
@@ -387,11 +556,7 @@ std::optional<QString> messageText(const QString& titleRegex, int timeoutMs)
 
 std::optional<QByteArray> Ombrix::iniBytes() const
 {
-    QFile f(iniPath());
-    if (!f.open(QIODevice::ReadOnly)) {
-        return std::nullopt;
-    }
-    return f.readAll();
+    return fileBytes(iniPath());
 }
 
 bool Ombrix::start(const StartOptions& options)
@@ -399,14 +564,11 @@ bool Ombrix::start(const StartOptions& options)
     // The Windows build runs under Wine (its prefix and settings come from the environment).
     const bool windows = ombrixBinary().endsWith(".exe", Qt::CaseInsensitive);
     const QString binary = dir_.filePath(windows ? "Ombrix.exe" : "Ombrix");
-    if (!QFile::copy(ombrixBinary(), binary)) {
+    if (!QFile::exists(binary) && !QFile::copy(ombrixBinary(), binary)) {
         return false;
     }
-    if (options.ini) {
-        QFile f(iniPath());
-        if (!f.open(QIODevice::WriteOnly) || f.write(*options.ini) != options.ini->size()) {
-            return false;
-        }
+    if (options.ini && !writeFile(iniPath(), *options.ini)) {
+        return false;
     }
     QString program = windows ? QStringLiteral("wine") : binary;
     QStringList args;

@@ -36,11 +36,28 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
 
 // The first visible window whose name matches the regular expression, waiting for it.
 std::optional<QString> findWindow(const QString& nameRegex, int timeoutMs = 5000);
+// The same, as the screen is now: no wait.
+std::optional<QString> visibleWindow(const QString& nameRegex);
 bool windowGone(const QString& nameRegex, int timeoutMs = 5000);
+// What xwininfo tells of a window; none when the window is not there.
+struct WindowState {
+    QRect geometry;        // the client area, on the root
+    bool viewable = false; // on the screen: mapped, and its parents too
+};
+std::optional<WindowState> windowState(const QString& windowId);
 std::optional<QRect> windowGeometry(const QString& windowId);
+bool viewable(const QString& windowId);
+// Whether the window manager keeps the window minimised.
+bool minimised(const QString& windowId);
 // Left, top, right and bottom of the window manager's frame around a window.
 QMargins frameExtents(const QString& windowId);
 QString activeWindow();
+// The window manager's work area on the current desktop.
+QRect workArea();
+// The top-left of a window of `size` centred on `area` (halves rounded to even).
+QPoint centredIn(const QRect& area, QSize size);
+// Whether a compositing manager draws the screen.
+bool composited();
 
 // Where the frame's controls are, in the frame's own coordinates (centres).
 constexpr QPoint kButtonC(40 + 11, 6 + 11);
@@ -53,6 +70,13 @@ constexpr QPoint kMoveHandle(2 + 15, 2 + 15);
 // A pixel of the copy button's inner glow, one in from its left edge.
 constexpr QPoint kGlowPixel(40 + 1, 6 + 11);
 
+// Where a control of the frame is on the screen: the frame's window at device pixels `frame`,
+// the control at logical pixels of a program that scales by `scale`.
+QPoint controlAt(const QRect& frame, QPoint control, double scale = 1);
+void clickControl(const QRect& frame, QPoint control, int button = 1);
+
+// What a close appends to a settings file that lacks the letters and the key colour.
+extern const QByteArray kAppendedIni;
 // Ombrix.ini as the program writes it from scratch with the default settings.
 extern const QByteArray kDefaultIni;
 
@@ -61,13 +85,29 @@ int countWindows(const QString& nameRegex);
 
 // The glow pixel of a frame on the screen, once the frame has been painted there.
 QColor glowOnScreen(const QRect& frame);
+// A glow of that colour: its channel stands well above the other two.
+bool isRed(const QColor& glow);
+bool isBlue(const QColor& glow);
 
 // Puts the pointer at (x, y) and waits until it is there.
 void pointerTo(int x, int y);
 void click(int x, int y, int button = 1);
+void click(QPoint at, int button = 1);
+void ctrlClick(QPoint at);
 // A left-button drag from `from` to `to` in small steps, as a hand would.
 void drag(QPoint from, QPoint to);
 void key(const QString& keys);
+// Ctrl+Alt+letter held down until `done` holds (or `timeoutMs` passes), as a hand holds it: the
+// program reads the keyboard's state, and a press and release sent at once can pass between two
+// readings. True when `done` held.
+bool pressShortcut(const QString& letter, const std::function<bool()>& done, int timeoutMs = 5000);
+// The same until a window whose name matches `nameRegex` shows: that window.
+std::optional<QString> pressShortcut(const QString& letter,
+                                     const QString& nameRegex,
+                                     int timeoutMs = 5000);
+// Presses `keyName` on a window (Return on a message box, Escape on a dialog) until the window
+// has gone from the screen. The key is sent to the window itself: it needs no focus.
+bool dismiss(const QString& window, const QString& keyName = QStringLiteral("Return"));
 // Types `path` over the name the save dialog proposes (without pressing Return).
 void typeFileName(const QString& dialog, const QString& path, int delayMs = 5);
 
@@ -87,6 +127,13 @@ QString comparePicture(const QImage& picture,
                        int left,
                        int top,
                        const std::function<uint32_t(int, int)>& expected);
+// The same for a copy (or save) of `frame` over the test pattern: the pixels within its lines,
+// black where they lie off the screen; a picture of another size is a difference too.
+QString compareCopy(const QImage& picture, const QRect& frame);
+
+// A file's bytes; none when it cannot be read.
+std::optional<QByteArray> fileBytes(const QString& path);
+bool writeFile(const QString& path, const QByteArray& bytes);
 
 // Removes what an X server of ours on display `number` left behind when it was killed: its lock
 // file when it still names `serverPid`, and its socket once nothing answers there (the number
@@ -97,12 +144,15 @@ void removeDeadXServerFiles(int number, qint64 serverPid);
 // Ombrix.exe runs under Wine).
 QString ombrixBinary();
 QString testdeskBinary();
+// Those of `programs` that are not installed.
+QStringList notInstalled(const QStringList& programs);
 
 // A figure of the process's /proc status, in kB ("VmRSS:", "VmHWM:", "RssShmem:"); -1 when
 // the process or the figure is not there.
 qint64 processStatusKb(qint64 pid, const QByteArray& field);
 
-// Reads the text of a message box of the program: Ctrl+C on it, then the clipboard.
+// Reads the text of a message box of the program: Ctrl+C on it, then the clipboard. The box is
+// given the keyboard through the window manager, or directly where none runs.
 std::optional<QString> messageText(const QString& titleRegex, int timeoutMs = 5000);
 
 struct StartOptions {
@@ -124,6 +174,8 @@ class Ombrix
 public:
     Ombrix();
     ~Ombrix();
+    // Starts the program; again once it has ended, in the same folder, where what the last run
+    // left stays.
     bool start(const StartOptions& options = {});
     QString iniPath() const { return dir_.filePath("Ombrix.ini"); }
     // Where the settings go when they cannot be beside the program.

@@ -7,18 +7,15 @@
 #include <QScopeGuard>
 #include <QTest>
 
-#include <cmath>
-
 using namespace e2e;
 
 namespace
 {
 
-// The frame's drawn parts, in window coordinates.
 // Clicks "C", reads the clipboard as another program would, and dismisses the confirmation.
 std::optional<QImage> copyByButton(const QRect& frame)
 {
-    click(frame.x() + kButtonC.x(), frame.y() + kButtonC.y());
+    clickControl(frame, kButtonC);
     const auto box = findWindow("^情報$");
     if (!box) {
         qWarning("no confirmation appeared");
@@ -28,9 +25,7 @@ std::optional<QImage> copyByButton(const QRect& frame)
     if (!picture) {
         qWarning("no image/png on the clipboard");
     }
-    run("xdotool", { "windowactivate", "--sync", *box });
-    key("Return");
-    if (!windowGone("^情報$")) {
+    if (!dismiss(*box)) {
         qWarning("the confirmation did not go away");
         return std::nullopt;
     }
@@ -70,8 +65,7 @@ void FrameE2eTest::initTestCase()
     if (qEnvironmentVariableIsSet("OMBRIX_E2E_COMPOSITED")) {
         compositor.start("xcompmgr", {});
         QVERIFY(compositor.waitForStarted(5000));
-        QVERIFY2(waitFor([] { return run(testdeskBinary(), { "composited" }).exitCode == 0; }),
-                 "xcompmgr did not take over the screen");
+        QVERIFY2(waitFor(composited), "xcompmgr did not take over the screen");
     }
 }
 
@@ -90,13 +84,9 @@ void FrameE2eTest::startsAtThePlacementRule()
     const QRect frame = ombrix.geometry();
 
     // The top-left of a 738 x 427 window centred on the primary work area.
-    const Result wa = run("xprop", { "-root", "-notype", "_NET_WORKAREA" });
-    const QStringList n = QString::fromUtf8(wa.out).section('=', 1).split(',');
-    QVERIFY2(n.size() >= 4, wa.out.constData());
-    const int left =
-      static_cast<int>(std::nearbyint(n[0].toDouble() + (n[2].toDouble() - 738) / 2));
-    const int top = static_cast<int>(std::nearbyint(n[1].toDouble() + (n[3].toDouble() - 427) / 2));
-    QCOMPARE(frame, QRect(left, top, 384, 246));
+    const QRect wa = workArea();
+    QVERIFY(wa.isValid());
+    QCOMPARE(frame, QRect(centredIn(wa, QSize(738, 427)), QSize(384, 246)));
 
     // The look, read off the screen: white outermost ring, a transparent ring, the black ring;
     // the resize handle 30 x 30 at (350, 212), one transparent pixel from the black ring.
@@ -119,9 +109,6 @@ void FrameE2eTest::startsAtThePlacementRule()
         QCOMPARE(shot.pixel(383, y) & 0xFFFFFF, 0xFFFFFFu);
         QCOMPARE(shot.pixel(381, y) & 0xFFFFFF, 0x000000u);
     }
-    // Without a compositing manager a half-transparent pixel would show dark: the handle is
-    // drawn opaque there, a white picture with a black arrow, never a dark square.
-    const bool composited = run(testdeskBinary(), { "composited" }).exitCode == 0;
     int covered = 0;
     qint64 brightness = 0;
     for (int y = handle.top(); y <= handle.bottom(); ++y) {
@@ -132,7 +119,9 @@ void FrameE2eTest::startsAtThePlacementRule()
             brightness += qGray(shot.pixel(x, y));
         }
     }
-    if (!composited) {
+    // Without a compositing manager a half-transparent pixel would show dark: the handle is
+    // drawn opaque there, a white picture with a black arrow, never a dark square.
+    if (!composited()) {
         QVERIFY2(brightness / (30 * 30) > 170,
                  qPrintable(QString("mean grey %1 on the handle").arg(brightness / (30 * 30))));
     }
@@ -166,12 +155,8 @@ void FrameE2eTest::copiesExactlyTheFramedPixels()
 
     const auto picture = copyByButton(frame);
     QVERIFY2(picture, "no confirmation, or no image/png on the clipboard");
-    QCOMPARE(picture->size(), QSize(frame.width() - 4, frame.height() - 4));
     // What lies off every display comes out black.
-    const QRect screen = screenRect();
-    const QString diff = comparePicture(*picture, frame.x() + 2, frame.y() + 3, [&](int x, int y) {
-        return screen.contains(x, y) ? testdesk::patternRgb(x, y) : 0u;
-    });
+    const QString diff = compareCopy(*picture, frame);
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
 
     // The picture replaced the text, and the frame is back where it was.
@@ -197,10 +182,7 @@ void FrameE2eTest::noPixelOfAnEarlierCopyReachesALaterOne()
         const QRect frame = ombrix.geometry();
         const auto picture = copyByButton(frame);
         QVERIFY2(picture, qPrintable(QString("no copy at %1,%2").arg(place.x()).arg(place.y())));
-        const QString diff =
-          comparePicture(*picture, frame.x() + 2, frame.y() + 3, [&](int x, int y) {
-              return screen.contains(x, y) ? testdesk::patternRgb(x, y) : 0u;
-          });
+        const QString diff = compareCopy(*picture, frame);
         QVERIFY2(diff.isEmpty(),
                  qPrintable(QString("at %1,%2: %3").arg(place.x()).arg(place.y()).arg(diff)));
     }
@@ -265,18 +247,12 @@ void FrameE2eTest::copyWaitsForALateCompositingManager()
              late.readAllStandardError().constData());
 
     setClipboardText("before");
-    run("xdotool", { "keydown", "ctrl", "alt", "c" });
-    const auto box = findWindow("^情報$");
-    run("xdotool", { "keyup", "c", "alt", "ctrl" });
+    const auto box = pressShortcut("c", "^情報$");
     QVERIFY2(box, "no confirmation appeared");
     const auto picture = clipboardPng();
-    run("xdotool", { "windowactivate", "--sync", *box });
-    key("Return");
-    QVERIFY(windowGone("^情報$"));
+    QVERIFY(dismiss(*box));
     QVERIFY2(picture, "no image/png on the clipboard");
-    const QString diff = comparePicture(*picture, frame.x() + 2, frame.y() + 3, [](int x, int y) {
-        return testdesk::patternRgb(x, y);
-    });
+    const QString diff = compareCopy(*picture, frame);
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
     // The stand-in did its part: it painted the old frame back and was asked to repaint.
     QVERIFY2(late.waitForFinished(5000) && late.readAllStandardOutput().contains("done"),
@@ -298,7 +274,7 @@ void FrameE2eTest::clicksPassThroughTheFrameButNotItsButtons()
                                     frame.topLeft() +
                                       QPoint(frame.width() - 4, frame.height() - 20) };
     for (const QPoint& p : through) {
-        click(p.x(), p.y());
+        click(p);
         const QString expected = QString("%1 %2").arg(p.x()).arg(p.y());
         QVERIFY2(waitFor([&] { return below.presses().contains(expected); }),
                  qPrintable("the click at " + expected + " did not reach the window below"));
@@ -307,7 +283,7 @@ void FrameE2eTest::clicksPassThroughTheFrameButNotItsButtons()
     // A click on "A" belongs to the frame: the About panel opens, and the window below sees
     // nothing of it.
     const int before = below.presses().size();
-    click(frame.x() + kButtonA.x(), frame.y() + kButtonA.y());
+    clickControl(frame, kButtonA);
     QVERIFY(findWindow("^About Ombrix$"));
     QCOMPARE(below.presses().size(), before);
 }
@@ -318,23 +294,20 @@ void FrameE2eTest::minimisesAndCloses()
     QVERIFY(ombrix.start());
     QVERIFY(ombrix.moveTo(50, 50));
     const QRect frame = ombrix.geometry();
-    const auto iconic = [](const QString& window) {
-        return run("xprop", { "-id", window, "WM_STATE" }).out.contains("Iconic");
-    };
 
     // The About panel is open: "S" takes it to the task bar with the frame.
-    click(frame.x() + kButtonA.x(), frame.y() + kButtonA.y());
+    clickControl(frame, kButtonA);
     const auto about = findWindow("^About Ombrix$");
     QVERIFY(about);
-    click(frame.x() + kButtonS.x(), frame.y() + kButtonS.y());
-    QVERIFY2(waitFor([&] { return iconic(ombrix.windowId()); }), "the frame did not minimise");
-    QVERIFY2(waitFor([&] { return iconic(*about); }), "the About panel stayed on the screen");
+    clickControl(frame, kButtonS);
+    QVERIFY2(waitFor([&] { return minimised(ombrix.windowId()); }), "the frame did not minimise");
+    QVERIFY2(waitFor([&] { return minimised(*about); }), "the About panel stayed on the screen");
 
     // Back from the task bar, both where they were; then "X" ends the program.
     run("xdotool", { "windowactivate", "--sync", ombrix.windowId() });
-    QVERIFY(waitFor([&] { return !iconic(ombrix.windowId()) && !iconic(*about); }));
+    QVERIFY(waitFor([&] { return !minimised(ombrix.windowId()) && !minimised(*about); }));
     QVERIFY(waitFor([&] { return ombrix.geometry() == frame; }));
-    click(frame.x() + kButtonX.x(), frame.y() + kButtonX.y());
+    clickControl(frame, kButtonX);
     QVERIFY2(ombrix.waitFinished(5000), "the program did not end");
     QCOMPARE(ombrix.exitCode(), 0);
 }
@@ -344,7 +317,7 @@ void FrameE2eTest::secondaryWindowsFollowTheShowRule()
     Ombrix ombrix;
     QVERIFY(ombrix.start());
     const QRect frame = ombrix.geometry();
-    const auto clickA = [&] { click(frame.x() + kButtonA.x(), frame.y() + kButtonA.y()); };
+    const auto clickA = [&] { clickControl(frame, kButtonA); };
 
     // First showing: placed by the start-up rule, at its own size, on the primary work area.
     clickA();
@@ -358,9 +331,7 @@ void FrameE2eTest::secondaryWindowsFollowTheShowRule()
     const QMargins frameAround = frameExtents(*about);
     const QRect screen = screenRect();
     const QPoint topLeft = shown.topLeft() - QPoint(frameAround.left(), frameAround.top());
-    QCOMPARE(topLeft,
-             QPoint(static_cast<int>(std::nearbyint((screen.width() - 602) / 2.0)),
-                    static_cast<int>(std::nearbyint((screen.height() - 637) / 2.0))));
+    QCOMPARE(topLeft, centredIn(screen, QSize(602, 637)));
 
     // The user moves it away and activates the frame; "A" brings it to the front, unmoved.
     run("xdotool", { "windowmove", "--sync", *about, "150", "120" });

@@ -2,7 +2,6 @@
 // and the corner zoom window filled during a real drag.
 
 #include "E2e.h"
-#include "Pattern.h"
 #include "ZoomViews.h"
 
 #include <QElapsedTimer>
@@ -25,37 +24,6 @@ bool holdsFor(int ms, const std::function<bool()>& condition)
         }
     }
     return condition();
-}
-
-bool minimised(const QString& window)
-{
-    return run("xprop", { "-id", window, "WM_STATE" }).out.contains("Iconic");
-}
-
-// Ctrl+Alt+letter held down (as a hand does, for longer than a tick) until `done` holds.
-bool pressShortcut(const char* letter, const std::function<bool()>& done)
-{
-    run("xdotool", { "keydown", "ctrl", "alt", letter });
-    const bool ok = waitFor(done);
-    run("xdotool", { "keyup", letter, "alt", "ctrl" });
-    return ok;
-}
-
-// A plain Return sent to the box itself (so also with Ctrl and Alt still held), until it goes.
-// xdotool may press the key for real and fail to release it when the box vanishes at the
-// press: the key is released afterwards, so that it is not left down for what follows.
-bool dismiss(const QString& box)
-{
-    return waitFor([&] {
-        run("xdotool", { "key", "--window", box, "Return" });
-        run("xdotool", { "keyup", "Return" });
-        return waitFor(
-          [&] {
-              return !run("xdotool", { "search", "--onlyvisible", "--name", "^情報$" })
-                        .out.contains(box.toUtf8());
-          },
-          200);
-    });
 }
 
 } // namespace
@@ -99,7 +67,8 @@ void HotkeysE2eTest::heldCopyShortcutCopiesOncePerConfirmation()
     QVERIFY(holdsFor(300, [] { return countWindows("^情報$") == 1; }));
     const auto picture = clipboardPng();
     QVERIFY(picture);
-    QVERIFY(comparePicture(*picture, frame.x() + 2, frame.y() + 3, testdesk::patternRgb).isEmpty());
+    const QString diff = compareCopy(*picture, frame);
+    QVERIFY2(diff.isEmpty(), qPrintable(diff));
 
     // Dismissed with the keys still down: the next tick copies again.
     QVERIFY(dismiss(*first));
@@ -159,13 +128,7 @@ void HotkeysE2eTest::zoomViewsShowTheCornersDuringADrag()
     // tick refreshes the views with the frame where it came to rest. Then it rests: the hint
     // that shows up later is on the screen, but no further refresh takes it in.
     const QPoint from = QPoint(100, 100) + kMoveHandle, to = from + QPoint(40, 30);
-    pointerTo(from.x(), from.y());
-    run("xdotool", { "mousedown", "1" });
-    for (int i = 1; i <= 10; ++i) {
-        const QPoint p = from + (to - from) * i / 10;
-        run("xdotool", { "mousemove", QString::number(p.x()), QString::number(p.y()) });
-    }
-    run("xdotool", { "mouseup", "1" });
+    drag(from, to);
     QVERIFY(waitFor([&] { return ombrix.geometry().topLeft() == QPoint(140, 130); }));
     const QRect frame = ombrix.geometry();
 

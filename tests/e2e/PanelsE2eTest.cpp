@@ -2,7 +2,6 @@
 // a new copy letter take effect at once, are saved at the close, and hold after a restart.
 
 #include "E2e.h"
-#include "Pattern.h"
 
 #include <QTest>
 
@@ -11,24 +10,12 @@ using namespace e2e;
 namespace
 {
 
-bool isRed(const QColor& c)
-{
-    return c.red() > c.blue() + 40 && c.red() > c.green() + 40;
-}
-
-// Ctrl+Alt+letter held until a confirmation shows (or `ms` pass); true if one showed.
+// Ctrl+Alt+letter held until a confirmation shows (or `ms` pass), which is then dismissed;
+// true if one showed.
 bool copyByShortcut(const char* letter, int ms)
 {
-    run("xdotool", { "keydown", "ctrl", "alt", letter });
-    const bool shown = waitFor([] { return countWindows("^情報$") == 1; }, ms);
-    run("xdotool", { "keyup", letter, "alt", "ctrl" });
-    if (shown) {
-        const auto box = findWindow("^情報$");
-        run("xdotool", { "windowactivate", "--sync", *box });
-        key("Return");
-        windowGone("^情報$");
-    }
-    return shown;
+    const auto box = pressShortcut(letter, "^情報$", ms);
+    return box && dismiss(*box);
 }
 
 QPoint clientOrigin(const QString& window)
@@ -63,7 +50,7 @@ void PanelsE2eTest::newColourAndLetterTakeEffectAndAreKept()
         const QRect frame = ombrix.geometry();
 
         // "A", then "Red" from the colour box: the glows turn red at once.
-        click(frame.x() + kButtonA.x(), frame.y() + kButtonA.y());
+        clickControl(frame, kButtonA);
         const auto about = findWindow("^About Ombrix$");
         QVERIFY(about);
         QVERIFY(waitFor([&] { return windowGeometry(*about).value_or(QRect()).width() == 602; }));
@@ -96,7 +83,7 @@ void PanelsE2eTest::newColourAndLetterTakeEffectAndAreKept()
         QVERIFY(copyByShortcut("q", 5000));
         QVERIFY2(!copyByShortcut("c", 300), "Ctrl+Alt+C still copies");
 
-        click(frame.x() + kButtonX.x(), frame.y() + kButtonX.y());
+        clickControl(frame, kButtonX);
         QVERIFY(ombrix.waitFinished());
         saved = ombrix.iniBytes().value_or("");
         QVERIFY2(saved.contains("color=-65536\r\n"), saved.constData());

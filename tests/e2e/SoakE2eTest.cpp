@@ -4,7 +4,6 @@
 // Short by default; OMBRIX_SOAK=full runs the long form (scripts/soak).
 
 #include "E2e.h"
-#include "Pattern.h"
 #include "ZoomViews.h"
 
 #include <QDir>
@@ -59,35 +58,6 @@ double residentMb(qint64 pid)
     return processStatusKb(pid, "VmRSS:") / 1024.0;
 }
 
-bool viewable(const QString& window)
-{
-    return run("xwininfo", { "-id", window }).out.contains("Map State: IsViewable");
-}
-
-// Ctrl+Alt+letter, held until `done` holds (or a deadline passes).
-bool shortcut(const char* letter, const std::function<bool()>& done)
-{
-    run("xdotool", { "keydown", "ctrl", "alt", letter });
-    const bool ok = waitFor(done);
-    run("xdotool", { "keyup", letter, "alt", "ctrl" });
-    return ok;
-}
-
-// Return pressed on a window of ours until that window has gone.
-bool dismiss(const QString& window, const QString& nameRegex)
-{
-    return waitFor([&] {
-        run("xdotool", { "key", "--window", window, "Return" });
-        run("xdotool", { "keyup", "Return" });
-        return waitFor(
-          [&] {
-              return !run("xdotool", { "search", "--onlyvisible", "--name", nameRegex })
-                        .out.contains(window.toUtf8());
-          },
-          300);
-    });
-}
-
 } // namespace
 
 class SoakE2eTest : public QObject
@@ -136,7 +106,7 @@ void SoakE2eTest::cleanupTestCase()
                 endMb,
                 kBoundResidentMemory ? "" : " (not bounded under AddressSanitizer)");
     // After all that, the program still ends as it should, and leaves no memory behind.
-    QVERIFY2(shortcut("x", [&] { return !ombrix_.running(); }), "the program did not end");
+    QVERIFY2(pressShortcut("x", [&] { return !ombrix_.running(); }), "the program did not end");
     QCOMPARE(ombrix_.exitCode(), 0);
 }
 
@@ -173,20 +143,13 @@ void SoakE2eTest::copiesByShortcut()
         const QRect frame = i % 10 == 0 ? place(i / 10) : ombrix_.geometry();
         QVERIFY2(frame.isValid(), qPrintable(QString("copy %1: the frame did not move").arg(i)));
         setClipboardText("-");
-        std::optional<QString> box;
-        QVERIFY2(shortcut("c",
-                          [&] {
-                              box = findWindow("^情報$", 3000);
-                              return box.has_value();
-                          }),
-                 qPrintable(QString("copy %1: no confirmation (left busy?)").arg(i)));
+        const auto box = pressShortcut("c", "^情報$");
+        QVERIFY2(box, qPrintable(QString("copy %1: no confirmation (left busy?)").arg(i)));
         const auto picture = clipboardPng();
         QVERIFY2(picture, qPrintable(QString("copy %1: no picture on the clipboard").arg(i)));
-        const QString diff =
-          comparePicture(*picture, frame.x() + 2, frame.y() + 3, testdesk::patternRgb);
+        const QString diff = compareCopy(*picture, frame);
         QVERIFY2(diff.isEmpty(), qPrintable(QString("copy %1: %2").arg(i).arg(diff)));
-        QVERIFY2(dismiss(*box, "^情報$"),
-                 qPrintable(QString("copy %1: the confirmation stays").arg(i)));
+        QVERIFY2(dismiss(*box), qPrintable(QString("copy %1: the confirmation stays").arg(i)));
         QVERIFY2(waitFor([&] { return viewable(ombrix_.windowId()); }),
                  qPrintable(QString("copy %1: the frame stays hidden").arg(i)));
     }
@@ -210,13 +173,8 @@ void SoakE2eTest::savesByShortcut()
         }
         const QRect frame = i % 5 == 0 ? place(i / 5 + 3) : ombrix_.geometry();
         QVERIFY2(frame.isValid(), qPrintable(QString("save %1: the frame did not move").arg(i)));
-        std::optional<QString> dialog;
-        QVERIFY2(shortcut("v",
-                          [&] {
-                              dialog = findWindow("^名前を付けて保存$", 3000);
-                              return dialog.has_value();
-                          }),
-                 qPrintable(QString("save %1: no dialog (left busy?)").arg(i)));
+        const auto dialog = pressShortcut("v", "^名前を付けて保存$");
+        QVERIFY2(dialog, qPrintable(QString("save %1: no dialog (left busy?)").arg(i)));
         // PNG and JPEG in turn; the name typed over the proposed one.
         const bool png = i % 2 == 0;
         const QString path = out.filePath(QString("p%1.%2").arg(i).arg(png ? "png" : "jpg"));
@@ -231,8 +189,7 @@ void SoakE2eTest::savesByShortcut()
                  qPrintable(QString("save %1: %2 is not a picture").arg(i).arg(path)));
         QCOMPARE(picture.size(), QSize(frame.width() - 4, frame.height() - 4));
         if (png) {
-            const QString diff =
-              comparePicture(picture, frame.x() + 2, frame.y() + 3, testdesk::patternRgb);
+            const QString diff = compareCopy(picture, frame);
             QVERIFY2(diff.isEmpty(), qPrintable(QString("save %1: %2").arg(i).arg(diff)));
         }
         QVERIFY2(waitFor([&] { return viewable(ombrix_.windowId()); }),
@@ -258,7 +215,7 @@ void SoakE2eTest::savesByShortcut()
 void SoakE2eTest::zoomDuringHandleDrags()
 {
     QVERIFY(ombrix_.moveTo(340, 290)); // the corner blocks clear of the pattern's seams
-    QVERIFY(shortcut("w", [] { return countWindows("^Ombrix Zoom Window$") == 1; }));
+    QVERIFY(pressShortcut("w", [] { return countWindows("^Ombrix Zoom Window$") == 1; }));
     const auto zoomWindow = findWindow("^Ombrix Zoom Window$");
     QVERIFY(zoomWindow);
     const QRect zoom = windowGeometry(*zoomWindow).value_or(QRect());
@@ -317,9 +274,8 @@ void SoakE2eTest::zoomDuringHandleDrags()
       3000);
     QVERIFY2(shown, qPrintable(mismatch));
     // And the shortcuts still answer.
-    QVERIFY(shortcut("c", [] { return findWindow("^情報$", 3000).has_value(); }));
-    const auto box = findWindow("^情報$");
-    QVERIFY(box && dismiss(*box, "^情報$"));
+    const auto box = pressShortcut("c", "^情報$");
+    QVERIFY(box && dismiss(*box));
 }
 
 int main(int argc, char* argv[])

@@ -6,7 +6,6 @@
 #include "Desktop.h"
 #include "E2e.h"
 
-#include <QStandardPaths>
 #include <QTest>
 
 using namespace e2e;
@@ -40,20 +39,15 @@ private slots:
 
 void ToolWindowsE2eTest::initTestCase()
 {
-    QStringList missing;
-    for (const char* program : { "Xvfb",
-                                 "dbus-daemon",
-                                 "openbox",
-                                 "icewm",
-                                 "xfwm4",
-                                 "fluxbox",
-                                 "xprop",
-                                 "xwininfo",
-                                 "xdotool" }) {
-        if (QStandardPaths::findExecutable(program).isEmpty()) {
-            missing << program;
-        }
-    }
+    const QStringList missing = notInstalled({ "Xvfb",
+                                               "dbus-daemon",
+                                               "openbox",
+                                               "icewm",
+                                               "xfwm4",
+                                               "fluxbox",
+                                               "xprop",
+                                               "xwininfo",
+                                               "xdotool" });
     QVERIFY2(missing.isEmpty(), qPrintable("not installed: " + missing.join(", ")));
 }
 
@@ -83,11 +77,11 @@ void ToolWindowsE2eTest::closeOnly()
     QVERIFY2(ombrix.start(), "the program's frame did not appear");
 
     // Opened as a user does: "W", "A", then the About panel's shortcut key button.
-    const QPoint frame = ombrix.geometry().topLeft();
-    click(frame.x() + kButtonW.x(), frame.y() + kButtonW.y());
+    const QRect frame = ombrix.geometry();
+    clickControl(frame, kButtonW);
     const auto zoom = findWindow("^Ombrix Zoom Window$");
     QVERIFY2(zoom, "the zoom window did not open");
-    click(frame.x() + kButtonA.x(), frame.y() + kButtonA.y());
+    clickControl(frame, kButtonA);
     const auto about = findWindow("^About Ombrix$");
     QVERIFY2(about, "the About panel did not open");
     // Where the window manager has put it: its client area, whatever its frame.

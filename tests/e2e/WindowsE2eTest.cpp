@@ -25,16 +25,16 @@ using namespace e2e;
 namespace
 {
 
-// Takes the confirmation away with the keyboard, as a user would; false when none showed.
-bool dismissConfirmation(int timeoutMs = 10000)
+// Takes the confirmation away with the keyboard, as a user would, once it has the focus (see
+// above); false when none showed.
+bool dismissConfirmation()
 {
-    const auto box = findWindow("^情報$", timeoutMs);
+    const auto box = findWindow("^情報$", 10000);
     if (!box) {
         return false;
     }
     run("xdotool", { "windowactivate", "--sync", *box });
-    key("Return");
-    return windowGone("^情報$");
+    return dismiss(*box);
 }
 
 // The clipboard's picture once a copy confirmed it: Wine serves it as a BMP image.
@@ -45,14 +45,6 @@ std::optional<QImage> copiedPicture()
     return picture;
 }
 
-QString compareWithDesk(const QImage& picture, const QRect& frame)
-{
-    const QRect screen = screenRect();
-    return comparePicture(picture, frame.x() + 2, frame.y() + 3, [&](int x, int y) {
-        return screen.contains(x, y) ? testdesk::patternRgb(x, y) : 0u;
-    });
-}
-
 // Wine keeps its own idea of where its windows are and puts a window moved behind its back
 // (xdotool windowmove) back: the frame is moved as a user moves it, with its move handle.
 bool placeByHandle(const Ombrix& ombrix, QPoint to)
@@ -60,11 +52,6 @@ bool placeByHandle(const Ombrix& ombrix, QPoint to)
     const QRect frame = ombrix.geometry();
     drag(frame.topLeft() + kMoveHandle, to + kMoveHandle);
     return waitFor([&] { return ombrix.geometry().topLeft() == to; });
-}
-
-bool isRed(const QColor& c)
-{
-    return c.red() > c.blue() + 40 && c.red() > c.green() + 40;
 }
 
 // A path of the test's folder as Wine names it (its drive Z: is the Unix root).
@@ -108,13 +95,10 @@ void WindowsE2eTest::startsAtThePlacementRule()
     QVERIFY(ombrix.start());
     // The top-left of a 738 x 427 window centred on the work area, which Wine takes from the
     // window manager.
-    const Result wa = run("xprop", { "-root", "-notype", "_NET_WORKAREA" });
-    const QStringList n = QString::fromUtf8(wa.out).section('=', 1).split(',');
-    QVERIFY2(n.size() >= 4, wa.out.constData());
-    const int left =
-      static_cast<int>(std::nearbyint(n[0].toDouble() + (n[2].toDouble() - 738) / 2));
-    const int top = static_cast<int>(std::nearbyint(n[1].toDouble() + (n[3].toDouble() - 427) / 2));
-    QVERIFY(waitFor([&] { return ombrix.geometry() == QRect(left, top, 384, 246); }));
+    const QRect wa = workArea();
+    QVERIFY(wa.isValid());
+    const QRect start(centredIn(wa, QSize(738, 427)), QSize(384, 246));
+    QVERIFY(waitFor([&] { return ombrix.geometry() == start; }));
 
     // Drawn: the white outer ring, the black inner ring, the see-through ring between them.
     const QRect frame = ombrix.geometry();
@@ -130,7 +114,7 @@ void WindowsE2eTest::startsAtThePlacementRule()
         QCOMPARE(shot.pixel(381, y) & 0xFFFFFF, 0x000000u);
         QCOMPARE(shot.pixel(1, y) & 0xFFFFFF, testdesk::patternRgb(frame.x() + 1, frame.y() + y));
     }
-    click(frame.x() + kButtonX.x(), frame.y() + kButtonX.y());
+    clickControl(frame, kButtonX);
     QVERIFY(ombrix.waitFinished(10000));
 }
 
@@ -152,12 +136,12 @@ void WindowsE2eTest::copiesExactlyTheFramedPixels()
     QVERIFY(placeByHandle(ombrix, place));
     const QRect frame = ombrix.geometry();
 
-    click(frame.x() + kButtonC.x(), frame.y() + kButtonC.y());
+    clickControl(frame, kButtonC);
     QVERIFY(findWindow("^情報$", 10000));
     const auto picture = copiedPicture();
     QVERIFY2(picture, "no image/bmp on the clipboard");
     QCOMPARE(picture->size(), QSize(frame.width() - 4, frame.height() - 4));
-    const QString diff = compareWithDesk(*picture, frame);
+    const QString diff = compareCopy(*picture, frame);
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
     QVERIFY(!clipboardTargets().contains("UTF8_STRING"));
     // Read last: Ctrl+C on the box puts its text on the clipboard.
@@ -187,7 +171,7 @@ void WindowsE2eTest::savesPngAndJpeg()
     const QRect frame = ombrix.geometry();
     const QString path = QDir(ombrix.folder()).filePath(name);
 
-    click(frame.x() + kButtonV.x(), frame.y() + kButtonV.y());
+    clickControl(frame, kButtonV);
     const auto dialog = findWindow("^名前を付けて保存$", 10000);
     QVERIFY2(dialog, "no save dialog");
     typeFileName(*dialog, winePath(path));
@@ -197,7 +181,7 @@ void WindowsE2eTest::savesPngAndJpeg()
     const QImage saved(path);
     QCOMPARE(saved.size(), QSize(380, 242));
     if (tolerance == 0) {
-        const QString diff = compareWithDesk(saved, frame);
+        const QString diff = compareCopy(saved, frame);
         QVERIFY2(diff.isEmpty(), qPrintable(diff));
     } else {
         qint64 total = 0;
@@ -242,12 +226,12 @@ void WindowsE2eTest::handlesMoveAndResize()
 
     // The copy follows the new size.
     frame = ombrix.geometry();
-    click(frame.x() + kButtonC.x(), frame.y() + kButtonC.y());
+    clickControl(frame, kButtonC);
     QVERIFY(findWindow("^情報$", 10000));
     const auto picture = copiedPicture();
     QVERIFY(picture);
     QCOMPARE(picture->size(), QSize(441, 285));
-    const QString diff = compareWithDesk(*picture, frame);
+    const QString diff = compareCopy(*picture, frame);
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
     QVERIFY(dismissConfirmation());
 }
@@ -259,10 +243,10 @@ void WindowsE2eTest::panelsOpen()
     QVERIFY(placeByHandle(ombrix, QPoint(100, 100)));
     const QRect frame = ombrix.geometry();
 
-    click(frame.x() + kButtonW.x(), frame.y() + kButtonW.y());
+    clickControl(frame, kButtonW);
     QVERIFY2(findWindow("^Ombrix Zoom Window$", 10000), "no zoom window");
 
-    click(frame.x() + kButtonA.x(), frame.y() + kButtonA.y());
+    clickControl(frame, kButtonA);
     const auto about = findWindow("^About Ombrix$", 10000);
     QVERIFY2(about, "no About panel");
     // Wine's X window holds the panel's 602 x 637 client area inside the borders of the
@@ -277,7 +261,7 @@ void WindowsE2eTest::panelsOpen()
     click(a.x() + 427 + 67, a.y() + 35 + 12);
     QVERIFY2(findWindow("ショートカットキー設定$", 10000), "no shortcut window");
 
-    click(frame.x() + kButtonX.x(), frame.y() + kButtonX.y());
+    clickControl(frame, kButtonX);
     QVERIFY(ombrix.waitFinished(10000));
     QCOMPARE(ombrix.exitCode(), 0);
 }
@@ -288,7 +272,7 @@ void WindowsE2eTest::closeWritesTheSettingsFileBesideTheProgram()
     QVERIFY(ombrix.start());
     QVERIFY(!QFile::exists(ombrix.iniPath()));
     const QRect frame = ombrix.geometry();
-    click(frame.x() + kButtonX.x(), frame.y() + kButtonX.y());
+    clickControl(frame, kButtonX);
     QVERIFY(ombrix.waitFinished(10000));
     QCOMPARE(ombrix.exitCode(), 0);
     // Ten lines with Windows' line ends, as the profile service writes them.
@@ -315,13 +299,10 @@ void WindowsE2eTest::handEditedSettingsAreReadAsTheProfileServiceReadsThem()
 
     // The letter Q copies now (the frame has the focus, see above).
     run("xdotool", { "windowactivate", "--sync", ombrix.windowId() });
-    run("xdotool", { "keydown", "ctrl", "alt", "q" });
-    const bool copied = static_cast<bool>(findWindow("^情報$", 10000));
-    run("xdotool", { "keyup", "q", "alt", "ctrl" });
-    QVERIFY2(copied, "Ctrl+Alt+Q did not copy");
+    QVERIFY2(pressShortcut("q", "^情報$", 10000), "Ctrl+Alt+Q did not copy");
     QVERIFY(dismissConfirmation());
 
-    click(frame.x() + kButtonX.x(), frame.y() + kButtonX.y());
+    clickControl(frame, kButtonX);
     QVERIFY(ombrix.waitFinished(10000));
     // The service writes in place: the comment, the other key and the file's own names stay;
     // every value is written, the missing ones added.
@@ -348,22 +329,17 @@ void WindowsE2eTest::shortcutsWorkWhileAWindowOfWineHasTheFocus()
     const QRect frame = ombrix.geometry();
     setClipboardText("earlier text");
     run("xdotool", { "windowactivate", "--sync", ombrix.windowId() });
-
-    run("xdotool", { "keydown", "ctrl", "alt", "c" });
-    const bool copied = static_cast<bool>(findWindow("^情報$", 10000));
-    run("xdotool", { "keyup", "c", "alt", "ctrl" });
-    QVERIFY2(copied, "Ctrl+Alt+C did not copy");
+    QVERIFY2(pressShortcut("c", "^情報$", 10000), "Ctrl+Alt+C did not copy");
     const auto picture = copiedPicture();
     QVERIFY(picture);
-    const QString diff = compareWithDesk(*picture, frame);
+    const QString diff = compareCopy(*picture, frame);
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
     QVERIFY(dismissConfirmation());
 
     run("xdotool", { "windowactivate", "--sync", ombrix.windowId() });
-    run("xdotool", { "keydown", "ctrl", "alt", "x" });
-    const bool closed = ombrix.waitFinished(10000);
-    run("xdotool", { "keyup", "x", "alt", "ctrl" });
-    QVERIFY2(closed, "Ctrl+Alt+X did not close");
+    QVERIFY2(pressShortcut(
+               "x", [&] { return !ombrix.running(); }, 10000),
+             "Ctrl+Alt+X did not close");
     QCOMPARE(ombrix.exitCode(), 0);
     QCOMPARE(ombrix.iniBytes().value_or("(none)"), kDefaultIni);
 }
