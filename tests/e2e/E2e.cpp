@@ -434,6 +434,22 @@ QString compareCopy(const QImage& picture, const QRect& frame)
     });
 }
 
+QString copyByShortcutProblem(const QRect& frame)
+{
+    const auto box = pressShortcut("c", "^情報$");
+    if (!box) {
+        return "Ctrl+Alt+C brought no confirmation";
+    }
+    const auto picture = clipboardPng();
+    if (!dismiss(*box)) {
+        return "the confirmation did not go away";
+    }
+    if (!picture) {
+        return "no image/png on the clipboard";
+    }
+    return compareCopy(*picture, frame);
+}
+
 std::optional<QByteArray> fileBytes(const QString& path)
 {
     QFile f(path);

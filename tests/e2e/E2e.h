@@ -130,6 +130,9 @@ QString comparePicture(const QImage& picture,
 // The same for a copy (or save) of `frame` over the test pattern: the pixels within its lines,
 // black where they lie off the screen; a picture of another size is a difference too.
 QString compareCopy(const QImage& picture, const QRect& frame);
+// Copies `frame` with Ctrl+Alt+C as a user does (the confirmation read off the clipboard and
+// dismissed) and compares the picture: empty when all went right, otherwise what went wrong.
+QString copyByShortcutProblem(const QRect& frame);
 
 // A file's bytes; none when it cannot be read.
 std::optional<QByteArray> fileBytes(const QString& path);

@@ -229,34 +229,40 @@ void FrameE2eTest::copyWaitsForALateCompositingManager()
     const QRect frame = ombrix.geometry();
     pointerTo(frame.right() + 200, frame.bottom() + 200);
 
-    QProcess late;
-    const auto cleanUp = qScopeGuard([&] {
-        if (late.state() != QProcess::NotRunning) {
-            late.kill();
-            late.waitForFinished(3000);
-            run(testdeskBinary(), { "root" }); // no old frame left on the desktop
-        }
-    });
-    late.start(testdeskBinary(),
-               { "late-compositor",
-                 QString::number(frame.x()),
-                 QString::number(frame.y()),
-                 QString::number(frame.width()),
-                 QString::number(frame.height()) });
-    QVERIFY2(late.waitForReadyRead(10000) && late.readLine().trimmed() == "ready",
-             late.readAllStandardError().constData());
+    // The stand-in must paint its old frame before the program reads the screen; on a busy
+    // machine it can come too late, and then the copy is right without it: tried again, a few
+    // times, until it has done its part.
+    bool askedToRepaint = false;
+    for (int attempt = 1; attempt <= 5 && !askedToRepaint; ++attempt) {
+        QProcess late;
+        const auto cleanUp = qScopeGuard([&] {
+            if (late.state() != QProcess::NotRunning) {
+                late.kill();
+                late.waitForFinished(3000);
+                run(testdeskBinary(), { "root" }); // no old frame left on the desktop
+            }
+        });
+        late.start("nice",
+                   { "-n",
+                     "-10",
+                     testdeskBinary(),
+                     "late-compositor",
+                     QString::number(frame.x()),
+                     QString::number(frame.y()),
+                     QString::number(frame.width()),
+                     QString::number(frame.height()) });
+        QVERIFY2(late.waitForReadyRead(10000) && late.readLine().trimmed() == "ready",
+                 late.readAllStandardError().constData());
 
-    setClipboardText("before");
-    const auto box = pressShortcut("c", "^情報$");
-    QVERIFY2(box, "no confirmation appeared");
-    const auto picture = clipboardPng();
-    QVERIFY(dismiss(*box));
-    QVERIFY2(picture, "no image/png on the clipboard");
-    const QString diff = compareCopy(*picture, frame);
-    QVERIFY2(diff.isEmpty(), qPrintable(diff));
+        setClipboardText("before");
+        const QString problem = copyByShortcutProblem(frame);
+        QVERIFY2(problem.isEmpty(),
+                 qPrintable(QString("attempt %1: %2").arg(attempt).arg(problem)));
+        askedToRepaint =
+          late.waitForFinished(2000) && late.readAllStandardOutput().contains("done");
+    }
     // The stand-in did its part: it painted the old frame back and was asked to repaint.
-    QVERIFY2(late.waitForFinished(5000) && late.readAllStandardOutput().contains("done"),
-             "the late compositing manager was never asked to repaint");
+    QVERIFY2(askedToRepaint, "the late compositing manager was never asked to repaint");
 }
 
 void FrameE2eTest::clicksPassThroughTheFrameButNotItsButtons()
