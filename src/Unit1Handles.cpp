@@ -194,6 +194,9 @@ void TForm1::handleDragged(QPointF globalPosition)
 
 void TForm1::handleReleased(QObject*, QPointF globalPosition)
 {
+    // The drag ends where the button went up: a system that merges the last movements into the
+    // release (Wine does, now and then) would otherwise leave the frame short of the pointer.
+    handleDragged(globalPosition);
     if (sizingCursor_) {
         QGuiApplication::restoreOverrideCursor();
         sizingCursor_ = false;

@@ -80,6 +80,8 @@ private slots:
     void rightClickDuringAResizeLeavesNoSizingPointer();
     void maximiseThenRestoreReturnsTheExactGeometry();
     void resizeNeverLosesTheFrame();
+    void aDragEndsWhereTheButtonGoesUp_data();
+    void aDragEndsWhereTheButtonGoesUp();
 
 private:
     HandleImage* handle(int which) const
@@ -225,14 +227,20 @@ void HandlesGuiTest::opacityAroundAPress()
     QApplication::sendEvent(frame->imgContSaiz, &leave);
     QCOMPARE(opacities(), all(0.5));
 
-    // Released away from every handle (after a resize): they stay dim until a handle is left.
-    QApplication::sendEvent(h, &press);
-    const QPoint away = global + QPoint(100, 100);
+    // Released away from every handle (a resize held at the smallest size while the pointer
+    // went on): they stay dim until a handle is left.
+    HandleImage* sizer = frame->imgContSaiz;
+    const QPoint sizerGlobal = sizer->mapToGlobal(local);
+    QMouseEvent sizerPress(
+      QEvent::MouseButtonPress, local, sizerGlobal, Qt::LeftButton, Qt::LeftButton, {});
+    QApplication::sendEvent(sizer, &sizerPress);
+    const QPoint away = sizerGlobal - QPoint(500, 400);
     QMouseEvent farRelease(
-      QEvent::MouseButtonRelease, h->mapFromGlobal(away), away, Qt::LeftButton, {}, {});
-    QApplication::sendEvent(h, &farRelease);
+      QEvent::MouseButtonRelease, sizer->mapFromGlobal(away), away, Qt::LeftButton, {}, {});
+    QApplication::sendEvent(sizer, &farRelease);
+    QVERIFY(!QRect(sizer->mapToGlobal(QPoint(0, 0)), sizer->size()).contains(away));
     QCOMPARE(opacities(), all(0.01f));
-    QApplication::sendEvent(h, &leave);
+    QApplication::sendEvent(sizer, &leave);
     QCOMPARE(opacities(), all(0.5));
 }
 
@@ -379,6 +387,43 @@ void HandlesGuiTest::resizeNeverLosesTheFrame()
     frame->gazoCopy(frame);
     syoriChu = false;
     QCOMPARE(gazoBmp->size(), QSize(1, 1));
+}
+
+void HandlesGuiTest::aDragEndsWhereTheButtonGoesUp_data()
+{
+    QTest::addColumn<int>("which");
+    QTest::addColumn<QRect>("expected"); // from the frame at home, the pointer 30 right, 20 down
+    QTest::addRow("move handle") << int(MoveHandle) << home.translated(30, 20);
+    QTest::addRow("resize handle")
+      << int(ResizeHandle) << QRect(home.topLeft(), home.size() + QSize(30, 20));
+}
+
+void HandlesGuiTest::aDragEndsWhereTheButtonGoesUp()
+{
+    // The last movement seen is halfway; the release comes at the end of the way.
+    QFETCH(int, which);
+    QFETCH(QRect, expected);
+    TForm1* frame = fixture.form1.get();
+    QCOMPARE(frame->geometry(), home);
+    HandleImage* h = handle(which);
+    const QPoint local(15, 15);
+    const QPoint global = h->mapToGlobal(local);
+    QMouseEvent press(
+      QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(h, &press);
+    const QPoint halfway = global + QPoint(15, 10);
+    QMouseEvent move(QEvent::MouseMove,
+                     h->mapFromGlobal(halfway),
+                     halfway,
+                     Qt::NoButton,
+                     Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(h, &move);
+    const QPoint end = global + QPoint(30, 20);
+    QMouseEvent release(
+      QEvent::MouseButtonRelease, h->mapFromGlobal(end), end, Qt::LeftButton, {}, Qt::NoModifier);
+    QApplication::sendEvent(h, &release);
+    QTRY_COMPARE(frame->geometry(), expected);
 }
 
 QTEST_MAIN(HandlesGuiTest)
