@@ -359,17 +359,21 @@ int lateCompositor(Display* d, int x, int y, int w, int h)
     while (XPending(d)) {
         XNextEvent(d, &e);
     }
-    while (next(e, giveUp)) {
-        if (exposedHere(e)) {
-            XClearArea(d, root, x, y, w, h, False);
-            XSync(d, False);
-            std::printf("done\n");
-            std::fflush(stdout);
-            return 0;
-        }
+    bool asked = false;
+    while (!asked && next(e, giveUp)) {
+        asked = exposedHere(e);
     }
-    std::fprintf(stderr, "testdesk: nothing happened in a minute\n");
-    return 1;
+    if (asked) {
+        XClearArea(d, root, x, y, w, h, False);
+        std::printf("done\n");
+    } else {
+        std::fprintf(stderr, "testdesk: nothing happened in a minute\n");
+    }
+    XFreeGC(d, gc);
+    XFreePixmap(d, old);
+    XSync(d, False);
+    std::fflush(stdout);
+    return asked ? 0 : 1;
 }
 
 int run(Display* d, int argc, char** argv)
