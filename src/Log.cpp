@@ -11,29 +11,11 @@ Q_LOGGING_CATEGORY(lcSettings, "ombrix.settings", QtCriticalMsg)
 namespace
 {
 
-const QLoggingCategory& categoryOf(ombrix::LogArea area)
+// Fallbacks are information: the program goes on as well as it can.
+void toCategory(ombrix::LogArea area, const std::string& text)
 {
-    switch (area) {
-        case ombrix::LogArea::Capture:
-            return lcCapture();
-        case ombrix::LogArea::Keys:
-            return lcKeys();
-        case ombrix::LogArea::Settings:
-            return lcSettings();
-        case ombrix::LogArea::Platform:
-            break;
-    }
-    return lcPlatform();
-}
-
-void toCategory(ombrix::LogArea area, bool failure, const std::string& text)
-{
-    const QLoggingCategory& category = categoryOf(area);
-    if (failure) {
-        qCWarning(category).noquote() << QString::fromStdString(text);
-    } else {
-        qCInfo(category).noquote() << QString::fromStdString(text);
-    }
+    const QLoggingCategory& category = area == ombrix::LogArea::Keys ? lcKeys() : lcCapture();
+    qCInfo(category).noquote() << QString::fromStdString(text);
 }
 
 } // namespace

@@ -126,11 +126,15 @@ void TForm1::iniKaku(QObject*)
     // The user's settings folder may not be there yet; a failure shows as the write's.
     QDir().mkpath(QFileInfo(path).absolutePath());
     auto ini = ombrix::platform().openIniFile(path.toStdString());
+    // The reason goes to the log; the user is told which file could not be written.
+    const auto refuse = [&] {
+        qCWarning(lcSettings).noquote()
+          << "writing" << path << "failed:" << QString::fromStdString(ini->lastError());
+        throw OmbrixError(QStringLiteral("%1 に書き込めません").arg(path));
+    };
     const auto put = [&](const char16_t* section, const char16_t* key, const QString& value) {
         if (!ini->writeString(section, key, toU16(value))) {
-            qCWarning(lcSettings).noquote()
-              << "writing" << path << "failed:" << QString::fromStdString(ini->lastError());
-            throw OmbrixError(QStringLiteral("%1 に書き込めません").arg(path));
+            refuse();
         }
     };
     put(kSectionColour, u"color", QString::number(static_cast<int32_t>(botanIro)));
@@ -139,9 +143,7 @@ void TForm1::iniKaku(QObject*)
     }
     put(kSectionKeys, u"fontcolor", QString::number(static_cast<int32_t>(kiiIro)));
     if (!ini->flush()) {
-        qCWarning(lcSettings).noquote()
-          << "writing" << path << "failed:" << QString::fromStdString(ini->lastError());
-        throw OmbrixError(QStringLiteral("%1 に書き込めません").arg(path));
+        refuse();
     }
 }
 

@@ -43,14 +43,7 @@ void setLogSink(LogSink sink)
 void logFallback(LogArea area, const std::string& text)
 {
     if (const LogSink sink = g_logSink) {
-        sink(area, false, text);
-    }
-}
-
-void logFailure(LogArea area, const std::string& text)
-{
-    if (const LogSink sink = g_logSink) {
-        sink(area, true, text);
+        sink(area, text);
     }
 }
 

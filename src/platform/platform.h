@@ -59,18 +59,15 @@ private:
 
 // Where the platform's notes for the log come from (each its own logging category).
 enum class LogArea {
-    Platform, // the connection, the session, the show command
-    Capture,  // reading the screen, the clipboard
-    Keys,     // the keyboard's state
-    Settings, // the profile file
+    Capture, // reading the screen
+    Keys,    // the keyboard's state
 };
 
-// The platform's log: fallbacks it takes and failures it meets, in plain English. Nothing is
-// recorded until the program sets a sink.
-using LogSink = void (*)(LogArea area, bool failure, const std::string& text);
+// The platform's log of the fallbacks it takes, in plain English (its failures are thrown as
+// PlatformError). Nothing is recorded until the program sets a sink.
+using LogSink = void (*)(LogArea area, const std::string& text);
 void setLogSink(LogSink sink);
 void logFallback(LogArea area, const std::string& text);
-void logFailure(LogArea area, const std::string& text);
 
 struct Rect {
     int x = 0;
