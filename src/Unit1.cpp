@@ -66,6 +66,11 @@ QRegion ring(int inset, int w, int h)
 TForm1::TForm1()
   : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
 {
+    if (ombrix::platform().placementIgnored()) {
+        // Under a Wayland compositor the frame would stand where the compositor puts it, not
+        // where the user does: it stays out of the window manager's hands there.
+        setWindowFlag(Qt::X11BypassWindowManagerHint, true);
+    }
     Form1 = this;
     setWindowTitle(QStringLiteral("Form1"));
     setAttribute(Qt::WA_TranslucentBackground, true);

@@ -3,6 +3,7 @@
 // each live in a file of their own; this one hands the connection's events to them.
 
 #include "platform.h"
+#include "wayland_screen.h"
 #include "x11_connection.h"
 #include "x11_grab.h"
 #include "x11_keys.h"
@@ -71,12 +72,19 @@ public:
         Display* d = x11::connection();
         pump(d);
         if (screen_.xwayland(d)) {
-            // Reading the root would give black where the Wayland windows are: no picture at
-            // all is better than a wrong one called a copy.
-            throw PlatformError(Failure::ScreenUnreadable,
-                                "the X server is XWayland: its root window holds none of the "
-                                "Wayland windows' pixels, and no other source of the screen is "
-                                "in use");
+            // XWayland's root holds the X windows' pixels only: the screen is the compositor's.
+            std::string why;
+            if (!compositor_.available(why)) {
+                // No picture at all is better than the root's black called a copy.
+                throw PlatformError(Failure::ScreenUnreadable,
+                                    "the X server is XWayland, whose root window holds none of "
+                                    "the Wayland windows' pixels, and " +
+                                      why);
+            }
+            grabber_.grabUnderCompositor(
+              d, static_cast<Window>(window), area, into, times, compositor_);
+            pump(d);
+            return;
         }
         grabber_.grabUnder(
           d, screen_.layout(d), static_cast<Window>(window), area, into, times, [this, d] {
@@ -112,6 +120,12 @@ public:
                           static_cast<unsigned>(area.height));
         XFlush(d);
         return true;
+    }
+
+    bool placementIgnored() override
+    {
+        Display* d = x11::tryConnection();
+        return d && screen_.xwayland(d);
     }
 
     bool compositing() override
@@ -192,6 +206,7 @@ private:
     x11::Screen screen_;
     x11::Grabber grabber_;
     x11::KeyState keys_;
+    wayland::ScreenCopy compositor_; // under XWayland: the screen as the compositor draws it
 };
 
 } // namespace

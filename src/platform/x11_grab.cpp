@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 #include <utility>
@@ -221,6 +222,78 @@ private:
     bool valid_ = false;
 };
 
+// A window made wholly see-through for a moment, for a display server that draws it as its
+// pixels say (XWayland under a Wayland compositor, which knows nothing of its shape): its
+// contents are kept aside and put back after. Nothing changes for the window manager, which
+// would place a window that had been unmapped afresh. A window without alpha is unmapped
+// instead: it can only be ours and override-redirect there, which no manager places.
+class SeeThroughWindow
+{
+public:
+    SeeThroughWindow(Display* d, Window window)
+      : d_(d)
+      , window_(window)
+    {
+        ErrorTrap trap(d);
+        XWindowAttributes attributes;
+        if (!XGetWindowAttributes(d, window, &attributes) || attributes.width <= 0 ||
+            attributes.height <= 0) {
+            return;
+        }
+        if (attributes.depth != 32) {
+            XUnmapWindow(d, window);
+            unmapped_ = !trap.failed();
+            return;
+        }
+        const auto w = static_cast<unsigned>(attributes.width);
+        const auto h = static_cast<unsigned>(attributes.height);
+        kept_ = XCreatePixmap(d, window, w, h, 32);
+        gc_ = XCreateGC(d, kept_, 0, nullptr);
+        XCopyArea(d, window, kept_, gc_, 0, 0, w, h, 0, 0);
+        XSetForeground(d, gc_, 0); // no colour and no alpha
+        XFillRectangle(d, window, gc_, 0, 0, w, h);
+        width_ = w;
+        height_ = h;
+        if (trap.failed()) {
+            release();
+        }
+    }
+
+    ~SeeThroughWindow()
+    {
+        ErrorTrap trap(d_);
+        if (unmapped_) {
+            XMapWindow(d_, window_);
+        } else if (kept_ != None) {
+            XCopyArea(d_, kept_, window_, gc_, 0, 0, width_, height_, 0, 0);
+        }
+        release();
+    }
+
+    SeeThroughWindow(const SeeThroughWindow&) = delete;
+    SeeThroughWindow& operator=(const SeeThroughWindow&) = delete;
+
+private:
+    void release()
+    {
+        if (gc_) {
+            XFreeGC(d_, gc_);
+            gc_ = nullptr;
+        }
+        if (kept_ != None) {
+            XFreePixmap(d_, kept_);
+            kept_ = None;
+        }
+    }
+
+    Display* d_;
+    Window window_;
+    Pixmap kept_ = None;
+    GC gc_ = nullptr;
+    unsigned width_ = 0, height_ = 0;
+    bool unmapped_ = false;
+};
+
 // While a grab waits for what the window covered to be repainted.
 constexpr auto kQuiet = std::chrono::milliseconds(10);      // no repaint for this long: done
 constexpr auto kNothingFor = std::chrono::milliseconds(60); // no repaint at all: done
@@ -230,6 +303,10 @@ constexpr int kStillShownRounds = 3;
 constexpr auto kRepaintWithin = std::chrono::milliseconds(150);
 constexpr auto kStillShownAtMost = std::chrono::milliseconds(500);
 constexpr size_t kPartsAtMost = 32;
+// A Wayland compositor's copies: rounds, the time between two, and how long one may take.
+constexpr int kCompositorRounds = 30;
+constexpr auto kCompositorFrame = std::chrono::milliseconds(8);
+constexpr auto kCompositorAtMost = std::chrono::milliseconds(2000);
 constexpr size_t kOpaqueAtMost = 1 << 16;
 
 // A pixel that the window covers wholly, in root coordinates, and its colour.
@@ -298,12 +375,16 @@ std::vector<OpaquePixel> opaqueInside(Display* d,
 // Whether the screen, as read into `into` at `area`, still shows the window: most of its opaque
 // pixels there are its own colour. (A desktop of the same colour under some of them does no
 // harm: it is what the picture shows either way.)
-bool stillShown(const std::vector<OpaquePixel>& opaque, const Rect& area, const Pixels& into)
+// A picture at `scale` has `scale` x `scale` device pixels for each root pixel.
+bool stillShown(const std::vector<OpaquePixel>& opaque,
+                const Rect& area,
+                const Pixels& into,
+                int scale = 1)
 {
     size_t same = 0;
     for (const OpaquePixel& p : opaque) {
-        const uint32_t now =
-          into.bits()[static_cast<size_t>(p.y - area.y) * area.width + (p.x - area.x)];
+        const uint32_t now = into.bits()[static_cast<size_t>(p.y - area.y) * scale * into.width +
+                                         static_cast<size_t>(p.x - area.x) * scale];
         same += (now & 0xFFFFFFu) == p.rgb;
     }
     return !opaque.empty() && 2 * same > opaque.size();
@@ -721,6 +802,71 @@ void Grabber::grabUnder(Display* d,
     }
     XFlush(d);
     pump();
+    if (times) {
+        times->shown = nowNs();
+    }
+}
+
+void Grabber::grabUnderCompositor(Display* d,
+                                  Window window,
+                                  const Rect& area,
+                                  Pixels& into,
+                                  GrabTimes* times,
+                                  wayland::ScreenCopy& compositor)
+{
+    std::vector<OpaquePixel> opaque;
+    bool viewable = false;
+    {
+        ErrorTrap trap(d);
+        XWindowAttributes attributes;
+        viewable = XGetWindowAttributes(d, window, &attributes) && !trap.failed() &&
+                   attributes.map_state == IsViewable;
+    }
+    if (viewable && shape_ != 0) {
+        if (shape_ < 0) {
+            int event = 0, error = 0;
+            shape_ = XShapeQueryExtension(d, &event, &error) ? 1 : 0;
+            damage_ = XDamageQueryExtension(d, &damageEvent_, &error) ? 1 : 0;
+        }
+        if (shape_ == 1) {
+            opaque = opaqueInside(d, window, shapeOf(d, window), windowArea(d, window), area);
+        }
+    }
+    {
+        std::optional<SeeThroughWindow> hidden;
+        if (viewable) {
+            hidden.emplace(d, window);
+        }
+        XSync(d, False);
+        const auto hiddenAt = Clock::now();
+        if (times) {
+            times->hidden = nowNs();
+            times->settled = times->hidden;
+        }
+        // The compositor shows the window's change when XWayland has passed it on and an output
+        // frame has been drawn since; a copy taken before that still shows the window. Frames
+        // come some 16 ms apart.
+        const int scale = compositor.scaleOver(area);
+        compositor.read(area, into, hiddenAt + kCompositorAtMost);
+        for (int round = 0; round < kCompositorRounds && stillShown(opaque, area, into, scale) &&
+                            Clock::now() < hiddenAt + kStillShownAtMost;
+             ++round) {
+            std::this_thread::sleep_for(kCompositorFrame);
+            if (times) {
+                times->settled = nowNs();
+            }
+            compositor.read(area, into, hiddenAt + kCompositorAtMost);
+        }
+        if (stillShown(opaque, area, into, scale)) {
+            logFallback(LogArea::Capture,
+                        "the Wayland compositor still showed the window half a second after it "
+                        "was hidden");
+        }
+        if (times) {
+            times->read = nowNs();
+        }
+    }
+    XFlush(d);
     if (times) {
         times->shown = nowNs();
     }

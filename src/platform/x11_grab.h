@@ -6,6 +6,7 @@
 // covered has been repainted (XDamage on the root: quiet for a moment).
 
 #include "platform.h"
+#include "wayland_screen.h"
 #include "x11_screen.h"
 
 #include <X11/Xlib.h>
@@ -56,6 +57,16 @@ public:
                    Pixels& into,
                    GrabTimes* times,
                    const std::function<void()>& pump);
+
+    // The same where a Wayland compositor draws the screen (under XWayland): the window is made
+    // see-through and the picture is the compositor's, taken again until the window has gone
+    // from it.
+    void grabUnderCompositor(Display* d,
+                             Window window,
+                             const Rect& area,
+                             Pixels& into,
+                             GrabTimes* times,
+                             wayland::ScreenCopy& compositor);
 
     bool takeEvent(const XEvent& event);
 

@@ -418,9 +418,15 @@ QString comparePicture(const QImage& picture,
       .arg(first);
 }
 
+QRect pictureArea(const QRect& frame)
+{
+    return { frame.x() + 2, frame.y() + 3, frame.width() - 4, frame.height() - 4 };
+}
+
 QString compareCopy(const QImage& picture, const QRect& frame)
 {
-    const QSize size(frame.width() - 4, frame.height() - 4);
+    const QRect area = pictureArea(frame);
+    const QSize size = area.size();
     if (picture.size() != size) {
         return QString("the picture is %1 x %2, expected %3 x %4")
           .arg(picture.width())
@@ -429,7 +435,7 @@ QString compareCopy(const QImage& picture, const QRect& frame)
           .arg(size.height());
     }
     const QRect screen = screenRect();
-    return comparePicture(picture, frame.x() + 2, frame.y() + 3, [&](int x, int y) {
+    return comparePicture(picture, area.x(), area.y(), [&](int x, int y) {
         return screen.contains(x, y) ? testdesk::patternRgb(x, y) : 0u;
     });
 }

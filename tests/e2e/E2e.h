@@ -127,6 +127,8 @@ QString comparePicture(const QImage& picture,
                        int left,
                        int top,
                        const std::function<uint32_t(int, int)>& expected);
+// The part of the screen that a copy of the frame at `frame` (its window) takes: within its lines.
+QRect pictureArea(const QRect& frame);
 // The same for a copy (or save) of `frame` over the test pattern: the pixels within its lines,
 // black where they lie off the screen; a picture of another size is a difference too.
 QString compareCopy(const QImage& picture, const QRect& frame);
