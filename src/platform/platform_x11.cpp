@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <string>
 
 namespace ombrix
 {
@@ -73,16 +74,8 @@ public:
         pump(d);
         if (screen_.xwayland(d)) {
             // XWayland's root holds the X windows' pixels only: the screen is the compositor's.
-            std::string why;
-            if (!compositor_.available(why)) {
-                // No picture at all is better than the root's black called a copy.
-                throw PlatformError(Failure::ScreenUnreadable,
-                                    "the X server is XWayland, whose root window holds none of "
-                                    "the Wayland windows' pixels, and " +
-                                      why);
-            }
-            grabber_.grabUnderCompositor(
-              d, static_cast<Window>(window), area, into, times, compositor_);
+            wayland::CompositorScreen& source = compositorScreen();
+            grabber_.grabUnderCompositor(d, static_cast<Window>(window), area, into, times, source);
             pump(d);
             return;
         }
@@ -203,10 +196,36 @@ private:
         }
     }
 
+    // Under XWayland: the compositor's own copy of an output where it offers one (wlroots),
+    // otherwise the desktop portal's screen cast. OMBRIX_WAYLAND_SCREEN=portal or screencopy
+    // asks for one of them. Throws when none can be had: no picture at all is better than the
+    // root's black called a copy.
+    wayland::CompositorScreen& compositorScreen()
+    {
+        const char* asked = std::getenv("OMBRIX_WAYLAND_SCREEN");
+        const std::string only = asked ? asked : "";
+        std::string why = "the X server is XWayland, whose root window holds none of the Wayland "
+                          "windows' pixels";
+        for (wayland::CompositorScreen* source :
+             { static_cast<wayland::CompositorScreen*>(&screenCopy_),
+               static_cast<wayland::CompositorScreen*>(&portalScreen_) }) {
+            if (!only.empty() && only != (source == &screenCopy_ ? "screencopy" : "portal")) {
+                continue;
+            }
+            std::string unavailable;
+            if (source->available(unavailable)) {
+                return *source;
+            }
+            why += "; " + unavailable;
+        }
+        throw PlatformError(Failure::ScreenUnreadable, why);
+    }
+
     x11::Screen screen_;
     x11::Grabber grabber_;
     x11::KeyState keys_;
-    wayland::ScreenCopy compositor_; // under XWayland: the screen as the compositor draws it
+    wayland::ScreenCopy screenCopy_;
+    wayland::PortalScreen portalScreen_;
 };
 
 } // namespace

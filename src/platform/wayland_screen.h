@@ -1,8 +1,7 @@
 #pragma once
 // The screen of a Wayland session, read from the compositor: XWayland's root window holds the
 // X windows' pixels only, so under XWayland the picture comes from the compositor's own copy of
-// its outputs (the wlroots screen copy protocol, offered by sway and the other wlroots
-// compositors). Coordinates are XWayland's root coordinates, which are the compositor's layout
+// its outputs. Coordinates are XWayland's root coordinates, which are the compositor's layout
 // coordinates; an output drawn at a scale gives its device pixels, so the picture then has
 // more pixels than the area.
 
@@ -15,25 +14,70 @@
 namespace ombrix::wayland
 {
 
-class ScreenCopy
+// A source of the screen's pixels that a Wayland compositor hands out.
+class CompositorScreen
+{
+public:
+    virtual ~CompositorScreen() = default;
+
+    // False, with the reason in `why`, when this source cannot be had in this session.
+    virtual bool available(std::string& why) = 0;
+
+    // Called before the window leaves the screen: what may ask the user or take a while is done
+    // here, while the window still shows. Throws PlatformError.
+    virtual void prepare(std::chrono::steady_clock::time_point /*until*/) {}
+
+    // The device pixels per root pixel over `area`: the largest scale of the outputs it meets.
+    virtual int scaleOver(const Rect& area) = 0;
+
+    // Fills `into` (resized to the area times scaleOver()) with what the outputs show over
+    // `area`, black off every output, from a frame drawn after the last read. Throws
+    // PlatformError, also when the compositor has not answered by `until`.
+    virtual void read(const Rect& area,
+                      Pixels& into,
+                      std::chrono::steady_clock::time_point until) = 0;
+
+    // The grab is over.
+    virtual void finished() {}
+};
+
+// The wlroots screen copy protocol (sway, Hyprland, river, labwc, Wayfire...): a frame of an
+// output's part on request.
+class ScreenCopy final : public CompositorScreen
 {
 public:
     ScreenCopy();
-    ~ScreenCopy();
+    ~ScreenCopy() override;
     ScreenCopy(const ScreenCopy&) = delete;
     ScreenCopy& operator=(const ScreenCopy&) = delete;
 
     // Connects to the session's compositor (WAYLAND_DISPLAY) once; again after a lost
-    // connection. False, with the reason in `why`, when it offers no screen copy.
-    bool available(std::string& why);
+    // connection.
+    bool available(std::string& why) override;
+    int scaleOver(const Rect& area) override;
+    void read(const Rect& area, Pixels& into, std::chrono::steady_clock::time_point until) override;
 
-    // The device pixels per root pixel over `area`: the largest scale of the outputs it meets.
-    int scaleOver(const Rect& area);
+private:
+    struct Session;
+    std::unique_ptr<Session> session_;
+};
 
-    // Fills `into` (resized to the area times scaleOver()) with what the outputs show over
-    // `area`, black off every output: the outputs' next frame. Throws PlatformError, also when
-    // the compositor has not answered by `until`.
-    void read(const Rect& area, Pixels& into, std::chrono::steady_clock::time_point until);
+// The desktop portal's screen cast (GNOME, KDE Plasma, and wlroots compositors through their
+// portal): PipeWire streams of the monitors, asked for once and, where the portal keeps the
+// choice, not again at the next start.
+class PortalScreen final : public CompositorScreen
+{
+public:
+    PortalScreen();
+    ~PortalScreen() override;
+    PortalScreen(const PortalScreen&) = delete;
+    PortalScreen& operator=(const PortalScreen&) = delete;
+
+    bool available(std::string& why) override;
+    void prepare(std::chrono::steady_clock::time_point until) override;
+    int scaleOver(const Rect& area) override;
+    void read(const Rect& area, Pixels& into, std::chrono::steady_clock::time_point until) override;
+    void finished() override;
 
 private:
     struct Session;

@@ -812,8 +812,14 @@ void Grabber::grabUnderCompositor(Display* d,
                                   const Rect& area,
                                   Pixels& into,
                                   GrabTimes* times,
-                                  wayland::ScreenCopy& compositor)
+                                  wayland::CompositorScreen& compositor)
 {
+    // What may ask the user (which monitors to share) comes while the window still shows.
+    compositor.prepare(Clock::now() + kCompositorAtMost);
+    struct Finish {
+        wayland::CompositorScreen& source;
+        ~Finish() { source.finished(); }
+    } finish{ compositor };
     std::vector<OpaquePixel> opaque;
     bool viewable = false;
     {

@@ -66,7 +66,7 @@ public:
                              const Rect& area,
                              Pixels& into,
                              GrabTimes* times,
-                             wayland::ScreenCopy& compositor);
+                             wayland::CompositorScreen& compositor);
 
     bool takeEvent(const XEvent& event);
 

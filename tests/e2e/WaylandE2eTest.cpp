@@ -194,18 +194,28 @@ void WaylandE2eTest::copiesWhatTheCompositorShows_data()
     QTest::addColumn<Layout>("layout");
     QTest::addColumn<QPoint>("place");
     QTest::addColumn<bool>("byShortcut");
+    // The compositor's screen copy, or the desktop portal's screen cast (which shares the first
+    // output here: the portal is set to choose it without asking).
+    QTest::addColumn<QString>("source");
     const Layout one{ { "HEADLESS-1", { 0, 0, 1280, 720 }, 1 } };
     const Layout two{ { "HEADLESS-1", { 0, 0, 1280, 720 }, 1 },
                       { "HEADLESS-2", { 1280, 0, 800, 600 }, 1 } };
     const Layout scaled{ { "HEADLESS-1", { 0, 0, 640, 360 }, 2 } };
-    QTest::newRow("one output, C") << one << QPoint(300, 200) << false;
-    QTest::newRow("one output, Ctrl+Alt+C") << one << QPoint(517, 131) << true;
+    const QString copy = "screencopy", cast = "portal";
+    QTest::newRow("one output, C") << one << QPoint(300, 200) << false << copy;
+    QTest::newRow("one output, Ctrl+Alt+C") << one << QPoint(517, 131) << true << copy;
     // Part of the frame beyond the right edge: black there, as on X11.
-    QTest::newRow("one output, over the edge") << one << QPoint(1100, 400) << false;
-    QTest::newRow("two outputs, across both") << two << QPoint(1100, 150) << true;
-    QTest::newRow("two outputs, below the smaller one") << two << QPoint(1500, 500) << false;
+    QTest::newRow("one output, over the edge") << one << QPoint(1100, 400) << false << copy;
+    QTest::newRow("two outputs, across both") << two << QPoint(1100, 150) << true << copy;
+    QTest::newRow("two outputs, below the smaller one")
+      << two << QPoint(1500, 500) << false << copy;
     // Scale 2: XWayland's root is in the layout's pixels, the picture in the screen's.
-    QTest::newRow("scale 2") << scaled << QPoint(120, 70) << false;
+    QTest::newRow("scale 2") << scaled << QPoint(120, 70) << false << copy;
+    QTest::newRow("portal, C") << one << QPoint(300, 200) << false << cast;
+    QTest::newRow("portal, Ctrl+Alt+C") << one << QPoint(517, 131) << true << cast;
+    // No screen copy to be had (as on GNOME and KDE): the portal, unasked.
+    QTest::newRow("portal where no screen copy is offered, over the edge")
+      << one << QPoint(1100, 400) << false << "no screencopy";
 }
 
 void WaylandE2eTest::copiesWhatTheCompositorShows()
@@ -213,13 +223,20 @@ void WaylandE2eTest::copiesWhatTheCompositorShows()
     QFETCH(Layout, layout);
     QFETCH(QPoint, place);
     QFETCH(bool, byShortcut);
+    QFETCH(QString, source);
     QVERIFY2(arrange(layout), "the outputs did not show the pattern");
     const int scale = std::max_element(layout.cbegin(), layout.cend(), [](auto& a, auto& b) {
                           return a.scale < b.scale;
                       })->scale;
 
     Ombrix ombrix;
-    QVERIFY(ombrix.start());
+    StartOptions options;
+    if (source == "no screencopy") {
+        options.env = { { "WAYLAND_DISPLAY", "ombrix-no-such-compositor" } };
+    } else {
+        options.env = { { "OMBRIX_WAYLAND_SCREEN", source } };
+    }
+    QVERIFY(ombrix.start(options));
     // Placed where the user puts it, and held there: the compositor does not manage the frame.
     QVERIFY(ombrix.moveTo(place.x(), place.y()));
     const QRect frame = ombrix.geometry();
@@ -267,6 +284,13 @@ void WaylandE2eTest::copiesWhatTheCompositorShows()
                  return shot && !compareScaled(*shot, layout, buttonC, scale).isEmpty();
              }),
              "the frame did not come back");
+    if (source != "screencopy") {
+        // The portal's leave to share the screen is kept for the next start.
+        const QString state =
+          qEnvironmentVariable("XDG_STATE_HOME", QDir::homePath() + "/.local/state");
+        const auto token = fileBytes(state + "/Ombrix/screen-cast-token");
+        QVERIFY2(token && token->trimmed().size() > 0, "no restore token was kept");
+    }
     // Moved by its handle, it goes where the pointer takes it, to the pixel.
     const QPoint handle = controlAt(frame, kMoveHandle);
     drag(handle, handle + QPoint(-37, 23));
@@ -278,8 +302,10 @@ void WaylandE2eTest::withoutTheCompositorsCopyACopyIsAnError()
     QVERIFY(arrange({ { "HEADLESS-1", { 0, 0, 1280, 720 }, 1 } }));
     Ombrix ombrix;
     StartOptions options;
-    // A session whose compositor the program cannot reach: XWayland's root is all it has.
+    // A session whose compositor and portal the program cannot reach: XWayland's root is all it
+    // has.
     options.env = { { "WAYLAND_DISPLAY", "ombrix-no-such-compositor" },
+                    { "DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/ombrix-bus" },
                     { "QT_LOGGING_RULES", "ombrix.*=true" } };
     QVERIFY(ombrix.start(options));
     QVERIFY(ombrix.moveTo(300, 200));
@@ -291,7 +317,9 @@ void WaylandE2eTest::withoutTheCompositorsCopyACopyIsAnError()
     QVERIFY2(!clipboardTargets().contains("image/"), "a picture was put on the clipboard");
     QVERIFY(dismiss(*findWindow("^エラー$")));
     const QByteArray log = ombrix.output();
-    QVERIFY2(log.contains("XWayland") && log.contains("WAYLAND_DISPLAY"), log.constData());
+    QVERIFY2(log.contains("XWayland") && log.contains("WAYLAND_DISPLAY") &&
+               log.contains("session bus"),
+             log.constData());
 }
 
 void WaylandE2eTest::cleanupTestCase()
