@@ -845,6 +845,30 @@ int main(int argc, char** argv)
         return 0;
     }
 
+    // In a Wayland session (tests/wayland/session), under XWayland: the picture comes from the
+    // compositor's screen copy or from the desktop portal's screen cast; grim, the usual tool
+    // there, beside them.
+    if (app.arguments().value(1) == "wayland") {
+        for (const char* source : { "screencopy", "portal" }) {
+            qputenv("OMBRIX_WAYLAND_SCREEN", source);
+            copyFigures(&frame, small, (std::string("384x246, ") + source).c_str(), runs);
+            copyFigures(&frame, screen, (std::string("full screen, ") + source).c_str(), runs);
+        }
+        for (const QRect& area : { small, screen }) {
+            const QRect a(area.x() + 2, area.y() + 3, area.width() - 4, area.height() - 4);
+            const QString g =
+              QString("%1,%2 %3x%4").arg(a.x()).arg(a.y()).arg(a.width()).arg(a.height());
+            std::vector<double> times;
+            for (int i = 0; i < runs; ++i) {
+                times.push_back(runTimed("grim", { "-g", g, "-t", "ppm", "/dev/null" }));
+            }
+            add(std::string("grim -g (to a file) ") + (area == small ? "384x246" : "full screen"),
+                times);
+        }
+        printTable();
+        return 0;
+    }
+
     // Compositing managers, a fading one among them: the copy waits until they have redrawn
     // what the frame covered.
     if (app.arguments().value(1) == "compositors") {

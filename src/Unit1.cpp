@@ -66,7 +66,7 @@ QRegion ring(int inset, int w, int h)
 TForm1::TForm1()
   : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
 {
-    if (ombrix::platform().placementIgnored()) {
+    if (ombrix::platform().underWayland()) {
         // Under a Wayland compositor the frame would stand where the compositor puts it, not
         // where the user does: it stays out of the window manager's hands there.
         setWindowFlag(Qt::X11BypassWindowManagerHint, true);

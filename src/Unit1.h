@@ -86,6 +86,9 @@ public:
     void buttonMouseEnter(QObject* Sender);
     void buttonMouseLeave(QObject* Sender);
     void botanHintSet(QObject* sender);
+    // Whether the shortcuts work only while one of our windows has the focus: a Wayland session
+    // whose desktop offers no global shortcuts.
+    bool shortcutsNeedFocus() const { return shortcutsNeedFocus_; }
     void botanIroSet(QObject* Sender, TAlphaColor iro);
 
     // Screen grab and clipboard copy.
@@ -164,6 +167,7 @@ private:
     bool underPointer(const QWidget* control) const;
     void dimWatchTimer();
     void sleepUntilKeys();
+    void bindDesktopShortcuts();
 
     bool wakuSaidai = false;
     struct Shape {
@@ -192,6 +196,8 @@ private:
     QSize zoomBlock_; // the block being copied, in device pixels
     bool closeHeldOff_ = false;
     class QSocketNotifier* keyWake_ = nullptr;
+    class PortalShortcuts* desktopKeys_ = nullptr; // Wayland: the letters bound by the desktop
+    bool shortcutsNeedFocus_ = false;
 
     // Per-grab buffers, alive from bmpSyokika to endSyori.
     std::unique_ptr<ombrix::Pixels> gamenBmp;

@@ -4,12 +4,16 @@
 #include "Unit1.h"
 
 #include "Errors.h"
+#include "Log.h"
 #include "Unit2.h"
 #include "WindowShow.h"
 #include "virtual_keys.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
+#if QT_CONFIG(dbus)
+#include "PortalShortcuts.h"
+#endif
 
 void TForm1::TtimKeyGetTimer(QObject*)
 {
@@ -91,4 +95,53 @@ void TForm1::runShortcut(int action)
         default:
             break;
     }
+}
+
+// In a Wayland session the keyboard reaches XWayland only while one of its windows has the focus.
+// Where the desktop offers global shortcuts through its portal, the letters are bound there as
+// well (the polling above still serves while our windows have the focus); where it does not, the
+// About panel says that the shortcuts need the focus.
+void TForm1::bindDesktopShortcuts()
+{
+#if QT_CONFIG(dbus)
+    if (!ombrix::platform().underWayland()) {
+        return;
+    }
+    if (!desktopKeys_) {
+        desktopKeys_ = new PortalShortcuts(PortalShortcuts::ownSessionBus(), this);
+        shortcutsNeedFocus_ = !desktopKeys_->offered();
+        if (shortcutsNeedFocus_) {
+            qCInfo(lcKeys,
+                   "the desktop offers no global shortcuts: the shortcuts work only "
+                   "while a window of ours has the focus");
+            return;
+        }
+        connect(desktopKeys_, &PortalShortcuts::activated, this, [this](int action) {
+            guarded([&] {
+                if (!syoriChu) {
+                    runShortcut(action);
+                }
+            });
+        });
+        connect(desktopKeys_, &PortalShortcuts::bound, this, [](bool ok, const QString& why) {
+            if (!ok) {
+                qCWarning(lcKeys, "the desktop did not bind the shortcuts: %s", qPrintable(why));
+            }
+        });
+    }
+    if (shortcutsNeedFocus_) {
+        return;
+    }
+    static const char* const kActions[] = {
+        "画像コピー", "画像をファイル保存", "コーナーズームパネル", "最小化", "Ombrixを閉じる",
+    };
+    QList<PortalShortcuts::Shortcut> shortcuts;
+    for (size_t i = 0; i < kiiMoji.size(); ++i) {
+        if (!kiiMoji[i].isEmpty()) {
+            shortcuts.append(
+              { static_cast<int>(i) + 1, kiiMoji[i].at(0), QString::fromUtf8(kActions[i]) });
+        }
+    }
+    desktopKeys_->bind(shortcuts, QStringLiteral("x11:%1").arg(winId(), 0, 16));
+#endif
 }

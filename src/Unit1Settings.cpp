@@ -157,4 +157,6 @@ void TForm1::botanHintSet(QObject*)
     Form1->btnHelp->setToolTip(QStringLiteral("About"));
     Form1->btnSaisyouka->setToolTip(rules::shortcutHint(QStringLiteral("最小化"), kiiMoji[3]));
     Form1->btnClose->setToolTip(rules::shortcutHint(QStringLiteral("Ombrixを閉じる"), kiiMoji[4]));
+    // The letters have been read or changed: the desktop's bindings follow them.
+    Form1->bindDesktopShortcuts();
 }

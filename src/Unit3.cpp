@@ -23,6 +23,11 @@ const char* const kVersion = "Ombrix V1.9";
 const char* const kCredit = "© 2026 Ombrix developers";
 
 // The help text as laid out; the creation handler puts the version and an empty line on top.
+// Shown above the help in a Wayland session whose desktop binds no global shortcuts.
+const char* const kWaylandKeysHint =
+  "※ この Wayland セッションのデスクトップはグローバルショートカットを提供していません。"
+  "Ctrl+Alt+文字のショートカットキーは、Ombrix のウィンドウにフォーカスがあるときだけ使えます。";
+
 const char* const kHelpLines[] = {
     "デスクトップ画面の枠線内の画像をキャプチャーするソフトです。",
     "",
@@ -171,6 +176,11 @@ void TForm3::FormCreate(QObject*)
     QTextCursor top(Memo1->document());
     top.movePosition(QTextCursor::Start);
     top.insertText(QString::fromLatin1(kVersion) + u'\n' + u'\n');
+    if (Form1 && Form1->shortcutsNeedFocus()) {
+        // Said once, here: a Wayland desktop without global shortcuts hands the keys to the
+        // window that has the focus.
+        top.insertText(QString::fromUtf8(kWaylandKeysHint) + u'\n' + u'\n');
+    }
 }
 
 void TForm3::ColorComboBox1Change(QObject*)

@@ -141,10 +141,10 @@ public:
     // false when the toolkit is to do it (then nothing was changed).
     virtual bool placeWindow(uintptr_t /*window*/, const Rect& /*area*/) { return false; }
 
-    // Whether our top-level windows are managed by a display server that places them as it
-    // likes, whatever they ask (a Wayland compositor managing XWayland's windows centres or tiles
-    // them, and does so afresh when one comes back): the frame then stands out of its reach.
-    virtual bool placementIgnored() { return false; }
+    // Whether we run in a Wayland session, through XWayland: the compositor places our managed
+    // windows as it likes, whatever they ask (it centres or tiles them, afresh when one comes
+    // back), and the keyboard reaches us only while one of our windows has the focus.
+    virtual bool underWayland() { return false; }
 
     // Gives back memory that was lent for reads and has come back, once no read is under way
     // (all but what the next grab of the same size would take at once).

@@ -115,7 +115,7 @@ public:
         return true;
     }
 
-    bool placementIgnored() override
+    bool underWayland() override
     {
         Display* d = x11::tryConnection();
         return d && screen_.xwayland(d);
