@@ -76,6 +76,20 @@ struct Rect {
     int height = 0;
 };
 
+inline bool empty(const Rect& r)
+{
+    return r.width <= 0 || r.height <= 0;
+}
+
+// The part that two rectangles share; empty() when none.
+inline Rect intersect(const Rect& a, const Rect& b)
+{
+    const int x0 = a.x > b.x ? a.x : b.x, y0 = a.y > b.y ? a.y : b.y;
+    const int x1 = a.x + a.width < b.x + b.width ? a.x + a.width : b.x + b.width;
+    const int y1 = a.y + a.height < b.y + b.height ? a.y + a.height : b.y + b.height;
+    return { x0, y0, x1 > x0 ? x1 - x0 : 0, y1 > y0 ? y1 - y0 : 0 };
+}
+
 // When each step of a grab ended, in nanoseconds of std::chrono::steady_clock (for the
 // benchmarks).
 struct GrabTimes {

@@ -38,14 +38,6 @@ constexpr auto kAnswerAtMost = std::chrono::seconds(10);
 // was asked for shows a screen that has not changed since its last frame.
 constexpr int kQuietFrameMs = 150;
 
-Rect intersect(const Rect& a, const Rect& b)
-{
-    const int x0 = std::max(a.x, b.x), y0 = std::max(a.y, b.y);
-    const int x1 = std::min(a.x + a.width, b.x + b.width);
-    const int y1 = std::min(a.y + a.height, b.y + b.height);
-    return { x0, y0, std::max(x1 - x0, 0), std::max(y1 - y0, 0) };
-}
-
 [[noreturn]] void fail(const std::string& what)
 {
     throw PlatformError(Failure::ScreenUnreadable, "the screen cast portal: " + what);
@@ -527,31 +519,14 @@ void PortalScreen::read(const Rect& area, Pixels& into, Clock::time_point until)
             fail("no frame of the screen came in time");
         }
         stream.seen = frame.sequence;
-        const Rect from =
-          stream.area.width > 0 ? stream.area : Rect{ 0, 0, frame.width, frame.height };
-        const int left0 = (part.x - area.x) * scale, top0 = (part.y - area.y) * scale;
-        const int width = part.width * scale, height = part.height * scale;
-        for (int y = 0; y < height; ++y) {
-            const int64_t sy = (static_cast<int64_t>(part.y - from.y) * scale + y) * frame.height /
-                               (static_cast<int64_t>(from.height) * scale);
-            if (sy < 0 || sy >= frame.height) {
-                continue;
-            }
-            const auto* row = reinterpret_cast<const uint32_t*>(frame.pixels + sy * frame.stride);
-            uint32_t* out = into.bits() + static_cast<size_t>(top0 + y) * into.width + left0;
-            for (int x = 0; x < width; ++x) {
-                const int64_t sx = (static_cast<int64_t>(part.x - from.x) * scale + x) *
-                                   frame.width / (static_cast<int64_t>(from.width) * scale);
-                if (sx < 0 || sx >= frame.width) {
-                    continue;
-                }
-                uint32_t p = row[sx];
-                if (frame.red_first) {
-                    p = (p & 0xFF00FF00u) | ((p >> 16) & 0xFFu) | ((p & 0xFFu) << 16);
-                }
-                out[x] = p | 0xFF000000u;
-            }
-        }
+        CompositorFrame shown;
+        shown.pixels = frame.pixels;
+        shown.width = frame.width;
+        shown.height = frame.height;
+        shown.stride = frame.stride;
+        shown.redFirst = frame.red_first != 0;
+        shown.shows = stream.area.width > 0 ? stream.area : Rect{ 0, 0, frame.width, frame.height };
+        placeFrame(shown, part, area, scale, into);
         ombrix_cast_release(s.cast);
     }
 }

@@ -23,14 +23,6 @@ namespace
 
 using Clock = std::chrono::steady_clock;
 
-Rect intersect(const Rect& a, const Rect& b)
-{
-    const int x0 = std::max(a.x, b.x), y0 = std::max(a.y, b.y);
-    const int x1 = std::min(a.x + a.width, b.x + b.width);
-    const int y1 = std::min(a.y + a.height, b.y + b.height);
-    return { x0, y0, std::max(x1 - x0, 0), std::max(y1 - y0, 0) };
-}
-
 // The 32-bit formats whose words we turn into 0xAARRGGBB; `swap`: red and blue change places.
 bool convertible(uint32_t format, bool& swap)
 {
@@ -332,6 +324,48 @@ const zwlr_screencopy_frame_v1_listener ScreenCopy::Session::kFrameListener = {
     [](void* data, zwlr_screencopy_frame_v1*) { static_cast<Frame*>(data)->described = true; },
 };
 
+void placeFrame(const CompositorFrame& frame,
+                const Rect& part,
+                const Rect& area,
+                int scale,
+                Pixels& into)
+{
+    const Rect& shows = frame.shows;
+    if (empty(part) || empty(shows) || frame.width <= 0 || frame.height <= 0) {
+        return;
+    }
+    const int left = (part.x - area.x) * scale, top = (part.y - area.y) * scale;
+    const int width = part.width * scale, height = part.height * scale;
+    // Device pixels of the picture to the frame's, through the layout.
+    const auto sourceOf = [scale](int offset, int i, int shown, int size) {
+        return (static_cast<int64_t>(offset) * scale + i) * size /
+               (static_cast<int64_t>(shown) * scale);
+    };
+    for (int y = 0; y < height; ++y) {
+        int64_t from = sourceOf(part.y - shows.y, y, shows.height, frame.height);
+        if (from < 0 || from >= frame.height) {
+            continue;
+        }
+        if (frame.yInvert) {
+            from = frame.height - 1 - from;
+        }
+        const auto* row = reinterpret_cast<const uint32_t*>(
+          frame.pixels + from * static_cast<int64_t>(frame.stride));
+        uint32_t* out = into.bits() + static_cast<size_t>(top + y) * into.width + left;
+        for (int x = 0; x < width; ++x) {
+            const int64_t at = sourceOf(part.x - shows.x, x, shows.width, frame.width);
+            if (at < 0 || at >= frame.width) {
+                continue;
+            }
+            uint32_t p = row[at];
+            if (frame.redFirst) {
+                p = (p & 0xFF00FF00u) | ((p >> 16) & 0xFFu) | ((p & 0xFFu) << 16);
+            }
+            out[x] = p | 0xFF000000u;
+        }
+    }
+}
+
 ScreenCopy::ScreenCopy() = default;
 ScreenCopy::~ScreenCopy() = default;
 
@@ -428,31 +462,17 @@ void ScreenCopy::read(const Rect& area, Pixels& into, Clock::time_point until)
                                   ? "the Wayland compositor's copy failed"
                                   : "the Wayland compositor's copy did not come in time");
         }
-        // The part's place in the picture, in device pixels; the buffer fills it, pixel for
-        // pixel when the output's scale is the picture's.
-        const int left = (part.x - area.x) * scale, top = (part.y - area.y) * scale;
-        const int width = part.width * scale, height = part.height * scale;
         bool swap = false;
         convertible(frame.format, swap);
-        for (int y = 0; y < height; ++y) {
-            int from = static_cast<int>(static_cast<int64_t>(y) * frame.height / height);
-            if (frame.yInvert) {
-                from = frame.height - 1 - from;
-            }
-            const auto* row = reinterpret_cast<const uint32_t*>(
-              buffer.data() + static_cast<size_t>(from) * frame.stride);
-            uint32_t* out = into.bits() + static_cast<size_t>(top + y) * into.width + left;
-            for (int x = 0; x < width; ++x) {
-                uint32_t p =
-                  row[width == frame.width
-                        ? x
-                        : static_cast<int>(static_cast<int64_t>(x) * frame.width / width)];
-                if (swap) {
-                    p = (p & 0xFF00FF00u) | ((p >> 16) & 0xFFu) | ((p & 0xFFu) << 16);
-                }
-                out[x] = p | 0xFF000000u;
-            }
-        }
+        CompositorFrame shown;
+        shown.pixels = buffer.data();
+        shown.width = frame.width;
+        shown.height = frame.height;
+        shown.stride = frame.stride;
+        shown.redFirst = swap;
+        shown.yInvert = frame.yInvert;
+        shown.shows = part;
+        placeFrame(shown, part, area, scale, into);
     }
 }
 

@@ -31,19 +31,6 @@ int64_t nowNs()
       .count();
 }
 
-Rect intersect(const Rect& a, const Rect& b)
-{
-    const int x0 = std::max(a.x, b.x), y0 = std::max(a.y, b.y);
-    const int x1 = std::min(a.x + a.width, b.x + b.width);
-    const int y1 = std::min(a.y + a.height, b.y + b.height);
-    return { x0, y0, std::max(x1 - x0, 0), std::max(y1 - y0, 0) };
-}
-
-bool empty(const Rect& r)
-{
-    return r.width <= 0 || r.height <= 0;
-}
-
 // Reads at least this many bytes go straight into a segment that the picture then keeps.
 constexpr size_t kLendFrom = 1 << 20;
 
