@@ -172,25 +172,38 @@ struct PortalScreen::Session {
     std::vector<Stream> streams;
     ombrix_cast* cast = nullptr;
     bool active = false;
+    // The portal gave a token that restores the user's choice without asking.
+    bool restorable = false;
 
     ~Session()
     {
-        if (cast) {
-            ombrix_cast_close(cast);
-        }
+        end();
         if (bus) {
-            if (!session.empty()) {
-                sd_bus_call_method(bus,
-                                   kPortal,
-                                   session.c_str(),
-                                   "org.freedesktop.portal.Session",
-                                   "Close",
-                                   nullptr,
-                                   nullptr,
-                                   "");
-            }
             sd_bus_flush_close_unref(bus);
         }
+    }
+
+    // Ends the cast and the portal's session: the desktop stops showing that the screen is
+    // shared.
+    void end()
+    {
+        if (cast) {
+            ombrix_cast_close(cast);
+            cast = nullptr;
+        }
+        active = false;
+        if (bus && !session.empty()) {
+            sd_bus_call_method(bus,
+                               kPortal,
+                               session.c_str(),
+                               "org.freedesktop.portal.Session",
+                               "Close",
+                               nullptr,
+                               nullptr,
+                               "");
+        }
+        session.clear();
+        streams.clear();
     }
 
     // Calls a portal method whose answer comes later as the Response signal of a request object,
@@ -341,8 +354,9 @@ void PortalScreen::prepare(Clock::time_point until)
         sd_bus_message* created = s.request(
           "CreateSession",
           [](sd_bus_message*) { return 0; },
-          [](sd_bus_message* m) {
-              return sd_bus_message_append(m, "{sv}", "session_handle_token", "s", "ombrix");
+          [&s](sd_bus_message* m) {
+              const std::string token = "ombrix" + std::to_string(++s.requests);
+              return sd_bus_message_append(m, "{sv}", "session_handle_token", "s", token.c_str());
           },
           Clock::now() + kAnswerAtMost);
         s.session.clear();
@@ -402,6 +416,7 @@ void PortalScreen::prepare(Clock::time_point until)
         if (r2 < 0 || s.streams.empty()) {
             fail("Start gave no stream");
         }
+        s.restorable = !newToken.empty();
         if (!newToken.empty() && !file.empty()) {
             std::error_code ignored;
             std::filesystem::create_directories(file.parent_path(), ignored);
@@ -510,9 +525,7 @@ void PortalScreen::read(const Rect& area, Pixels& into, Clock::time_point until)
         if (got < 0) {
             // The cast ended (the user stopped sharing, the compositor restarted): a new one at
             // the next grab.
-            ombrix_cast_close(s.cast);
-            s.cast = nullptr;
-            s.active = false;
+            s.end();
             fail(why);
         }
         if (got == 0) {
@@ -533,9 +546,19 @@ void PortalScreen::read(const Rect& area, Pixels& into, Clock::time_point until)
 
 void PortalScreen::finished()
 {
-    // No frames while no grab wants them: a stream costs the compositor a copy of the screen at
-    // every change.
-    if (session_ && session_->cast && session_->active) {
+    if (!session_) {
+        return;
+    }
+    // Desktops show that the screen is being shared for as long as a cast lasts: where the
+    // portal can restore the choice without asking, each grab has a cast of its own.
+    if (session_->restorable) {
+        session_->end();
+        return;
+    }
+    // Otherwise the cast stays, to spare the user the question at every copy, but sends no frames
+    // while no grab wants them: a stream costs the compositor a copy of the screen at every
+    // change.
+    if (session_->cast && session_->active) {
         ombrix_cast_set_active(session_->cast, 0);
         session_->active = false;
     }

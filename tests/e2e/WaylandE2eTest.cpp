@@ -118,7 +118,8 @@ void WaylandE2eTest::initTestCase()
     if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || qEnvironmentVariableIsEmpty("DISPLAY")) {
         QFAIL("needs a Wayland session with XWayland: run tests/wayland/test-wayland");
     }
-    const QStringList missing = notInstalled({ "swaymsg", "grim", "xdotool", "xclip" });
+    const QStringList missing =
+      notInstalled({ "swaymsg", "grim", "xdotool", "xclip", "pw-dump", "dbus-send" });
     QVERIFY2(missing.isEmpty(), qPrintable("not installed: " + missing.join(' ')));
     QVERIFY(dir_.isValid());
     // The pattern from (0, 0), large enough for any output here at any scale.
@@ -293,6 +294,11 @@ void WaylandE2eTest::copiesWhatTheCompositorShows()
           qEnvironmentVariable("XDG_STATE_HOME", QDir::homePath() + "/.local/state");
         const auto token = fileBytes(state + "/Ombrix/screen-cast-token");
         QVERIFY2(token && token->trimmed().size() > 0, "no restore token was kept");
+        // With the choice kept, each copy has a cast of its own: none lasts beyond it (a desktop
+        // shows that the screen is shared for as long as a cast lasts).
+        QVERIFY2(
+          waitFor([] { return !run("pw-dump", {}).out.contains("\"node.name\": \"Ombrix\""); }),
+          "the program's screen cast stream outlasted the copy");
     }
     // Moved by its handle, it goes where the pointer takes it, to the pixel.
     const QPoint handle = controlAt(frame, kMoveHandle);
