@@ -99,6 +99,7 @@ static void on_param_changed(void* data, uint32_t id, const struct spa_pod* para
     s->height = (int)info.size.height;
     s->red_first = info.format == SPA_VIDEO_FORMAT_RGBx || info.format == SPA_VIDEO_FORMAT_RGBA;
     s->format_known = 1;
+    pw_thread_loop_signal(s->cast->loop, false);
 
     /* Buffers the program can read in place: memory, or a file of memory; never GPU buffers. */
     uint8_t buffer[256];
@@ -359,4 +360,33 @@ int ombrix_cast_wait(ombrix_cast* cast,
 void ombrix_cast_release(ombrix_cast* cast)
 {
     pw_thread_loop_unlock(cast->loop);
+}
+
+int ombrix_cast_size(ombrix_cast* cast, int index, int timeout_ms, int* width, int* height)
+{
+    if (index < 0 || index >= cast->count) {
+        return -1;
+    }
+    struct cast_stream* s = &cast->streams[index];
+    struct timespec until;
+    int result = 0;
+    pw_thread_loop_lock(cast->loop);
+    pw_thread_loop_get_time(cast->loop, &until, (int64_t)timeout_ms * SPA_NSEC_PER_MSEC);
+    for (;;) {
+        if (cast->core_failed || s->failed) {
+            result = -1;
+            break;
+        }
+        if (s->format_known && s->width > 0 && s->height > 0) {
+            *width = s->width;
+            *height = s->height;
+            result = 1;
+            break;
+        }
+        if (pw_thread_loop_timed_wait_full(cast->loop, &until) == -ETIMEDOUT) {
+            break;
+        }
+    }
+    pw_thread_loop_unlock(cast->loop);
+    return result;
 }

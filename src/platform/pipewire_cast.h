@@ -44,6 +44,10 @@ int ombrix_cast_wait(ombrix_cast* cast,
                      size_t why_size);
 void ombrix_cast_release(ombrix_cast* cast);
 
+/* The size of stream `index`'s frames once it has been agreed, waiting up to `timeout_ms`: 1 with
+ * the size, 0 when not agreed in time, -1 when the stream failed. */
+int ombrix_cast_size(ombrix_cast* cast, int index, int timeout_ms, int* width, int* height);
+
 #ifdef __cplusplus
 }
 #endif

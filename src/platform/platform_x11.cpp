@@ -75,7 +75,8 @@ public:
         if (screen_.xwayland(d)) {
             // XWayland's root holds the X windows' pixels only: the screen is the compositor's.
             wayland::CompositorScreen& source = compositorScreen();
-            grabber_.grabUnderCompositor(d, static_cast<Window>(window), area, into, times, source);
+            grabber_.grabUnderCompositor(
+              d, screen_.layout(d), static_cast<Window>(window), area, into, times, source);
             pump(d);
             return;
         }

@@ -37,6 +37,8 @@ constexpr auto kAnswerAtMost = std::chrono::seconds(10);
 // A stream sends a frame when the screen changes; one that sends none this long after a read
 // was asked for shows a screen that has not changed since its last frame.
 constexpr int kQuietFrameMs = 150;
+// PipeWire agrees on a stream's format within a few milliseconds of its start.
+constexpr int kFormatAtMostMs = 2000;
 
 [[noreturn]] void fail(const std::string& what)
 {
@@ -342,8 +344,9 @@ bool PortalScreen::available(std::string& why)
     return true;
 }
 
-void PortalScreen::prepare(Clock::time_point until)
+void PortalScreen::prepare(const std::vector<Rect>& monitors, Clock::time_point until)
 {
+    monitors_ = monitors;
     std::string why;
     if (!available(why)) {
         throw PlatformError(Failure::ScreenUnreadable, why);
@@ -466,18 +469,34 @@ void PortalScreen::prepare(Clock::time_point until)
     }
 }
 
+// Where a stream's monitor is on the layout, in layout pixels. Portals tell a stream's position
+// and size, but some (the wlroots one) give the size in the monitor's device pixels: XWayland's
+// monitor at the same position has the size in layout pixels. A single stream of which the
+// portal told nothing is the only monitor.
+Rect PortalScreen::placed(size_t stream) const
+{
+    const Rect told = session_->streams[stream].area;
+    for (const Rect& m : monitors_) {
+        if (told.width > 0 ? (m.x == told.x && m.y == told.y) : monitors_.size() == 1) {
+            return m;
+        }
+    }
+    return told;
+}
+
 int PortalScreen::scaleOver(const Rect& area)
 {
+    // The streams have the screen's device pixels; the portal tells each monitor's size on the
+    // layout.
     int scale = 1;
     if (session_ && session_->cast) {
         for (size_t i = 0; i < session_->streams.size(); ++i) {
-            const Stream& stream = session_->streams[i];
-            ombrix_cast_frame frame{};
-            if (stream.area.width > 0 && intersect(area, stream.area).width > 0 &&
-                ombrix_cast_wait(session_->cast, static_cast<int>(i), 0, 0, &frame, nullptr, 0) ==
-                  1) {
-                scale = std::max(scale, (frame.width + stream.area.width - 1) / stream.area.width);
-                ombrix_cast_release(session_->cast);
+            const Rect where = placed(i);
+            int width = 0, height = 0;
+            if (!empty(intersect(area, where)) &&
+                ombrix_cast_size(
+                  session_->cast, static_cast<int>(i), kFormatAtMostMs, &width, &height) == 1) {
+                scale = std::max(scale, (width + where.width - 1) / where.width);
             }
         }
     }
@@ -486,15 +505,17 @@ int PortalScreen::scaleOver(const Rect& area)
 
 void PortalScreen::read(const Rect& area, Pixels& into, Clock::time_point until)
 {
-    prepare(until);
+    prepare(monitors_, until);
     Session& s = *session_;
     const int scale = scaleOver(area);
     into.resize(std::max(area.width, 0) * scale, std::max(area.height, 0) * scale);
     for (size_t i = 0; i < s.streams.size(); ++i) {
         Stream& stream = s.streams[i];
-        // A single stream of which the portal told no place is the whole screen.
-        const Rect placed = stream.area.width > 0 ? stream.area : Rect{ 0, 0, 1 << 20, 1 << 20 };
-        const Rect part = intersect(area, placed);
+        Rect where = placed(i);
+        if (where.width <= 0) {
+            where = { 0, 0, 1 << 20, 1 << 20 }; // told nothing, and no monitor: all of it
+        }
+        const Rect part = intersect(area, where);
         if (part.width <= 0 || part.height <= 0) {
             continue;
         }
@@ -538,7 +559,7 @@ void PortalScreen::read(const Rect& area, Pixels& into, Clock::time_point until)
         shown.height = frame.height;
         shown.stride = frame.stride;
         shown.redFirst = frame.red_first != 0;
-        shown.shows = stream.area.width > 0 ? stream.area : Rect{ 0, 0, frame.width, frame.height };
+        shown.shows = where.width < (1 << 20) ? where : Rect{ 0, 0, frame.width, frame.height };
         placeFrame(shown, part, area, scale, into);
         ombrix_cast_release(s.cast);
     }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace ombrix::wayland
 {
@@ -45,8 +46,12 @@ public:
     virtual bool available(std::string& why) = 0;
 
     // Called before the window leaves the screen: what may ask the user or take a while is done
-    // here, while the window still shows. Throws PlatformError.
-    virtual void prepare(std::chrono::steady_clock::time_point /*until*/) {}
+    // here, while the window still shows. `monitors` are the monitors as XWayland has them, in
+    // layout pixels. Throws PlatformError.
+    virtual void prepare(const std::vector<Rect>& /*monitors*/,
+                         std::chrono::steady_clock::time_point /*until*/)
+    {
+    }
 
     // The device pixels per root pixel over `area`: the largest scale of the outputs it meets.
     virtual int scaleOver(const Rect& area) = 0;
@@ -95,14 +100,18 @@ public:
     PortalScreen& operator=(const PortalScreen&) = delete;
 
     bool available(std::string& why) override;
-    void prepare(std::chrono::steady_clock::time_point until) override;
+    void prepare(const std::vector<Rect>& monitors,
+                 std::chrono::steady_clock::time_point until) override;
     int scaleOver(const Rect& area) override;
     void read(const Rect& area, Pixels& into, std::chrono::steady_clock::time_point until) override;
     void finished() override;
 
 private:
+    Rect placed(size_t stream) const;
+
     struct Session;
     std::unique_ptr<Session> session_;
+    std::vector<Rect> monitors_;
 };
 
 } // namespace ombrix::wayland

@@ -795,6 +795,7 @@ void Grabber::grabUnder(Display* d,
 }
 
 void Grabber::grabUnderCompositor(Display* d,
+                                  const ScreenLayout& screen,
                                   Window window,
                                   const Rect& area,
                                   Pixels& into,
@@ -802,7 +803,7 @@ void Grabber::grabUnderCompositor(Display* d,
                                   wayland::CompositorScreen& compositor)
 {
     // What may ask the user (which monitors to share) comes while the window still shows.
-    compositor.prepare(Clock::now() + kCompositorAtMost);
+    compositor.prepare(screen.monitors, Clock::now() + kCompositorAtMost);
     struct Finish {
         wayland::CompositorScreen& source;
         ~Finish() { source.finished(); }

@@ -62,6 +62,7 @@ public:
     // see-through and the picture is the compositor's, taken again until the window has gone
     // from it.
     void grabUnderCompositor(Display* d,
+                             const ScreenLayout& screen,
                              Window window,
                              const Rect& area,
                              Pixels& into,

@@ -217,6 +217,8 @@ void WaylandE2eTest::copiesWhatTheCompositorShows_data()
     QTest::newRow("scale 2") << scaled << QPoint(120, 70) << false << copy;
     QTest::newRow("portal, C") << one << QPoint(300, 200) << false << cast;
     QTest::newRow("portal, Ctrl+Alt+C") << one << QPoint(517, 131) << true << cast;
+    // The stream has the screen's pixels; the portal tells where the monitor is on the layout.
+    QTest::newRow("portal, scale 2") << scaled << QPoint(120, 70) << false << cast;
     // No screen copy to be had (as on GNOME and KDE): the portal, unasked.
     QTest::newRow("portal where no screen copy is offered, over the edge")
       << one << QPoint(1100, 400) << false << "no screencopy";
