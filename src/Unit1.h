@@ -33,6 +33,12 @@ QImage adoptPixels(ombrix::Pixels& pixels);
 // Nanoseconds on a steady clock, for the grab's timings.
 qint64 profileClock();
 
+// What the shortcuts 1 to 5 do, in the words of the buttons' hints and of the desktop's list of
+// shortcuts.
+inline constexpr const char* kShortcutActions[5] = {
+    "画像コピー", "画像をファイル保存", "コーナーズームパネル", "最小化", "Ombrixを閉じる",
+};
+
 // When each step of the last grab ended (profileClock), for the benchmarks.
 struct GrabProfile {
     qint64 start = 0, prepared = 0, hidden = 0, settled = 0, read = 0, shown = 0, clipboard = 0;

@@ -132,14 +132,12 @@ void TForm1::bindDesktopShortcuts()
     if (shortcutsNeedFocus_) {
         return;
     }
-    static const char* const kActions[] = {
-        "画像コピー", "画像をファイル保存", "コーナーズームパネル", "最小化", "Ombrixを閉じる",
-    };
     QList<PortalShortcuts::Shortcut> shortcuts;
     for (size_t i = 0; i < kiiMoji.size(); ++i) {
         if (!kiiMoji[i].isEmpty()) {
-            shortcuts.append(
-              { static_cast<int>(i) + 1, kiiMoji[i].at(0), QString::fromUtf8(kActions[i]) });
+            shortcuts.append({ static_cast<int>(i) + 1,
+                               kiiMoji[i].at(0),
+                               QString::fromUtf8(kShortcutActions[i]) });
         }
     }
     desktopKeys_->bind(shortcuts, QStringLiteral("x11:%1").arg(winId(), 0, 16));

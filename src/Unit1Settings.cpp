@@ -149,14 +149,15 @@ void TForm1::iniKaku(QObject*)
 
 void TForm1::botanHintSet(QObject*)
 {
-    Form1->btnCopi->setToolTip(rules::shortcutHint(QStringLiteral("画像コピー"), kiiMoji[0]));
-    Form1->btnFilSave->setToolTip(
-      rules::shortcutHint(QStringLiteral("画像をファイル保存"), kiiMoji[1]));
-    Form1->btnZoom->setToolTip(
-      rules::shortcutHint(QStringLiteral("コーナーズームパネル"), kiiMoji[2]));
+    const auto hint = [](int action) {
+        return rules::shortcutHint(QString::fromUtf8(kShortcutActions[action]), kiiMoji[action]);
+    };
+    Form1->btnCopi->setToolTip(hint(0));
+    Form1->btnFilSave->setToolTip(hint(1));
+    Form1->btnZoom->setToolTip(hint(2));
     Form1->btnHelp->setToolTip(QStringLiteral("About"));
-    Form1->btnSaisyouka->setToolTip(rules::shortcutHint(QStringLiteral("最小化"), kiiMoji[3]));
-    Form1->btnClose->setToolTip(rules::shortcutHint(QStringLiteral("Ombrixを閉じる"), kiiMoji[4]));
+    Form1->btnSaisyouka->setToolTip(hint(3));
+    Form1->btnClose->setToolTip(hint(4));
     // The letters have been read or changed: the desktop's bindings follow them.
     Form1->bindDesktopShortcuts();
 }

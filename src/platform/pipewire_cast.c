@@ -39,7 +39,6 @@ struct ombrix_cast {
     int count;
     int core_failed;
     char why[160];
-    int locked_by_reader;
 };
 
 static void say(char* why, size_t why_size, const char* text)

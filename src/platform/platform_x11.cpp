@@ -15,6 +15,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 namespace ombrix
 {
@@ -204,13 +205,14 @@ private:
     wayland::CompositorScreen& compositorScreen()
     {
         const char* asked = std::getenv("OMBRIX_WAYLAND_SCREEN");
-        const std::string only = asked ? asked : "";
+        const std::pair<const char*, wayland::CompositorScreen*> sources[] = {
+            { "screencopy", &screenCopy_ },
+            { "portal", &portalScreen_ },
+        };
         std::string why = "the X server is XWayland, whose root window holds none of the Wayland "
                           "windows' pixels";
-        for (wayland::CompositorScreen* source :
-             { static_cast<wayland::CompositorScreen*>(&screenCopy_),
-               static_cast<wayland::CompositorScreen*>(&portalScreen_) }) {
-            if (!only.empty() && only != (source == &screenCopy_ ? "screencopy" : "portal")) {
+        for (const auto& [name, source] : sources) {
+            if (asked && *asked && std::string(asked) != name) {
                 continue;
             }
             std::string unavailable;

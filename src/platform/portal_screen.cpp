@@ -505,7 +505,9 @@ int PortalScreen::scaleOver(const Rect& area)
 
 void PortalScreen::read(const Rect& area, Pixels& into, Clock::time_point until)
 {
-    prepare(monitors_, until);
+    if (!session_ || !session_->cast) {
+        fail("read before the cast was opened");
+    }
     Session& s = *session_;
     const int scale = scaleOver(area);
     into.resize(std::max(area.width, 0) * scale, std::max(area.height, 0) * scale);

@@ -209,6 +209,19 @@ private:
     bool valid_ = false;
 };
 
+// The window's attributes while it is on the screen (mapped, and its parents too); none
+// otherwise, or when it has gone.
+std::optional<XWindowAttributes> viewableAttributes(Display* d, Window window)
+{
+    ErrorTrap trap(d);
+    XWindowAttributes attributes;
+    if (XGetWindowAttributes(d, window, &attributes) && !trap.failed() &&
+        attributes.map_state == IsViewable) {
+        return attributes;
+    }
+    return std::nullopt;
+}
+
 // A window made wholly see-through for a moment, for a display server that draws it as its
 // pixels say (XWayland under a Wayland compositor, which knows nothing of its shape): its
 // contents are kept aside and put back after. Nothing changes for the window manager, which
@@ -217,14 +230,12 @@ private:
 class SeeThroughWindow
 {
 public:
-    SeeThroughWindow(Display* d, Window window)
+    SeeThroughWindow(Display* d, Window window, const XWindowAttributes& attributes)
       : d_(d)
       , window_(window)
     {
         ErrorTrap trap(d);
-        XWindowAttributes attributes;
-        if (!XGetWindowAttributes(d, window, &attributes) || attributes.width <= 0 ||
-            attributes.height <= 0) {
+        if (attributes.width <= 0 || attributes.height <= 0) {
             return;
         }
         if (attributes.depth != 32) {
@@ -677,6 +688,15 @@ Rect Grabber::windowArea(Display* d, Window window)
     return { rx, ry, static_cast<int>(w), static_cast<int>(h) };
 }
 
+void Grabber::queryExtensions(Display* d)
+{
+    if (shape_ < 0) {
+        int event = 0, error = 0;
+        shape_ = XShapeQueryExtension(d, &event, &error) ? 1 : 0;
+        damage_ = XDamageQueryExtension(d, &damageEvent_, &error) ? 1 : 0;
+    }
+}
+
 void Grabber::grabUnder(Display* d,
                         const ScreenLayout& screen,
                         Window window,
@@ -685,18 +705,8 @@ void Grabber::grabUnder(Display* d,
                         GrabTimes* times,
                         const std::function<void()>& pump)
 {
-    if (shape_ < 0) {
-        int event = 0, error = 0;
-        shape_ = XShapeQueryExtension(d, &event, &error) ? 1 : 0;
-        damage_ = XDamageQueryExtension(d, &damageEvent_, &error) ? 1 : 0;
-    }
-    bool viewable = false;
-    {
-        ErrorTrap trap(d);
-        XWindowAttributes attributes;
-        viewable = XGetWindowAttributes(d, window, &attributes) && !trap.failed() &&
-                   attributes.map_state == IsViewable;
-    }
+    queryExtensions(d);
+    const bool viewable = viewableAttributes(d, window).has_value();
     Damage damage = None;
     if (viewable && damage_ == 1) {
         // Every repaint of the screen from now on, the compositor's included.
@@ -808,28 +818,16 @@ void Grabber::grabUnderCompositor(Display* d,
         wayland::CompositorScreen& source;
         ~Finish() { source.finished(); }
     } finish{ compositor };
+    queryExtensions(d);
+    const std::optional<XWindowAttributes> viewable = viewableAttributes(d, window);
     std::vector<OpaquePixel> opaque;
-    bool viewable = false;
-    {
-        ErrorTrap trap(d);
-        XWindowAttributes attributes;
-        viewable = XGetWindowAttributes(d, window, &attributes) && !trap.failed() &&
-                   attributes.map_state == IsViewable;
-    }
-    if (viewable && shape_ != 0) {
-        if (shape_ < 0) {
-            int event = 0, error = 0;
-            shape_ = XShapeQueryExtension(d, &event, &error) ? 1 : 0;
-            damage_ = XDamageQueryExtension(d, &damageEvent_, &error) ? 1 : 0;
-        }
-        if (shape_ == 1) {
-            opaque = opaqueInside(d, window, shapeOf(d, window), windowArea(d, window), area);
-        }
+    if (viewable && shape_ == 1) {
+        opaque = opaqueInside(d, window, shapeOf(d, window), windowArea(d, window), area);
     }
     {
         std::optional<SeeThroughWindow> hidden;
         if (viewable) {
-            hidden.emplace(d, window);
+            hidden.emplace(d, window, *viewable);
         }
         XSync(d, False);
         const auto hiddenAt = Clock::now();
@@ -905,11 +903,7 @@ bool Grabber::waitSettled(Display* d,
 
 bool Grabber::setShape(Display* d, Window window, const std::vector<Rect>& parts)
 {
-    if (shape_ < 0) {
-        int event = 0, error = 0;
-        shape_ = XShapeQueryExtension(d, &event, &error) ? 1 : 0;
-        damage_ = XDamageQueryExtension(d, &damageEvent_, &error) ? 1 : 0;
-    }
+    queryExtensions(d);
     if (shape_ != 1) {
         return false;
     }

@@ -81,6 +81,8 @@ public:
     void detach(Display* d);
 
 private:
+    // Asks once whether the server shapes windows and reports repaints.
+    void queryExtensions(Display* d);
     bool shmUsable(Display* d);
     void stopSharing(const char* why);
     SegmentPool::Segment* takeSegment(Display* d, size_t bytes, bool* fresh = nullptr);

@@ -559,17 +559,26 @@ std::optional<QString> messageText(const QString& titleRegex, int timeoutMs)
     if (!box) {
         return std::nullopt;
     }
-    setClipboardText("-");
-    if (run("xdotool", { "windowactivate", "--sync", *box }).exitCode != 0) {
-        run("xdotool", { "windowfocus", "--sync", *box }, 3000);
-    }
-    key("ctrl+c");
-    QString text;
-    const bool copied = waitFor([&] {
-        const Result r = run("xclip", { "-selection", "clipboard", "-o" });
-        text = QString::fromUtf8(r.out);
-        return text != "-" && !text.isEmpty();
+    return copiedText([&] {
+        if (run("xdotool", { "windowactivate", "--sync", *box }).exitCode != 0) {
+            run("xdotool", { "windowfocus", "--sync", *box }, 3000);
+        }
+        key("ctrl+c");
     });
+}
+
+std::optional<QString> copiedText(const std::function<void()>& copy, int timeoutMs)
+{
+    setClipboardText("-");
+    copy();
+    QString text;
+    const bool copied = waitFor(
+      [&] {
+          const Result r = run("xclip", { "-selection", "clipboard", "-o" });
+          text = QString::fromUtf8(r.out);
+          return text != "-" && !text.isEmpty();
+      },
+      timeoutMs);
     if (!copied) {
         return std::nullopt;
     }

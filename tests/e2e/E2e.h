@@ -159,6 +159,8 @@ qint64 processStatusKb(qint64 pid, const QByteArray& field);
 // Reads the text of a message box of the program: Ctrl+C on it, then the clipboard. The box is
 // given the keyboard through the window manager, or directly where none runs.
 std::optional<QString> messageText(const QString& titleRegex, int timeoutMs = 5000);
+// The text that `copy` puts on the clipboard (a Ctrl+C somewhere); none when nothing came.
+std::optional<QString> copiedText(const std::function<void()>& copy, int timeoutMs = 5000);
 
 struct StartOptions {
     std::optional<QByteArray> ini; // Ombrix.ini's bytes, when there is to be one

@@ -412,14 +412,10 @@ std::optional<QString> aboutText(const QRect& frame)
     if (!place) {
         return std::nullopt;
     }
-    setClipboardText("-");
-    click(place->topLeft() + QPoint(300, 300));
-    key("ctrl+a");
-    key("ctrl+c");
-    QString text;
-    waitFor([&] {
-        text = QString::fromUtf8(run("xclip", { "-selection", "clipboard", "-o" }).out);
-        return text != "-" && !text.isEmpty();
+    const auto text = copiedText([&] {
+        click(place->topLeft() + QPoint(300, 300));
+        key("ctrl+a");
+        key("ctrl+c");
     });
     dismiss(*about, "Escape");
     return text;
