@@ -7,7 +7,7 @@
 #include "Log.h"
 #include "Unit2.h"
 #include "WindowShow.h"
-#include "virtual_keys.h"
+#include "platform.h"
 
 #include <QSocketNotifier>
 #include <QTimer>

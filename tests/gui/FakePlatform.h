@@ -3,6 +3,7 @@
 // the program asked of it.
 
 #include "platform.h"
+#include "portable_ini_file.h"
 
 #include <QStringList>
 

@@ -1,4 +1,4 @@
-#include "file_store.h"
+#include "system_files.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -2,16 +2,14 @@
 // does not depend on how the toolkit talks to the server. The screen, the grab and the keys
 // each live in a file of their own; this one hands the connection's events to them.
 
+#include "end_signals.h"
 #include "platform.h"
+#include "portable_ini_file.h"
 #include "wayland_screen.h"
 #include "x11_connection.h"
 #include "x11_grab.h"
 #include "x11_keys.h"
 #include "x11_screen.h"
-
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -22,27 +20,6 @@ namespace ombrix
 
 namespace
 {
-
-// The pipe that the end signals write to: a signal handler may do no more than that.
-int endPipe[2] = { -1, -1 };
-
-void watchEndSignals()
-{
-    if (endPipe[0] >= 0 || ::pipe2(endPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        return;
-    }
-    struct sigaction request = {};
-    request.sa_handler = [](int) {
-        const char byte = 1;
-        // Nothing to do when the pipe is full: a request is already waiting.
-        [[maybe_unused]] const ssize_t n = ::write(endPipe[1], &byte, 1);
-    };
-    request.sa_flags = SA_RESTART;
-    sigemptyset(&request.sa_mask);
-    for (int signal : { SIGTERM, SIGHUP, SIGINT }) {
-        sigaction(signal, &request, nullptr);
-    }
-}
 
 class X11Platform final : public Platform
 {
@@ -154,7 +131,7 @@ public:
         return ConnectionNumber(d);
     }
 
-    int endRequestDescriptor() override { return endPipe[0]; }
+    int endRequestDescriptor() override { return posix::endRequestDescriptor(); }
 
     void switchBeepOff() override
     {
@@ -241,18 +218,10 @@ std::unique_ptr<Platform> createNativePlatform()
 void prepareProcess()
 {
     // A logout or a kill ends the program as its close does, settings written.
-    watchEndSignals();
+    posix::watchEndSignals();
     // Wayland sessions run us through XWayland: the grab and the key state need an X server.
     setenv("QT_QPA_PLATFORM", "xcb", 1);
-    // A write to the X server's socket after the server has gone raises SIGPIPE, which would
-    // end the program before the loss of the connection is handled as such: the write fails
-    // instead. A handler that does nothing, rather than ignoring the signal, is not passed on
-    // to programs started from here.
-    struct sigaction quiet = {};
-    quiet.sa_handler = [](int) {};
-    quiet.sa_flags = SA_RESTART;
-    sigemptyset(&quiet.sa_mask);
-    sigaction(SIGPIPE, &quiet, nullptr);
+    posix::quietBrokenPipes();
 }
 
 } // namespace ombrix

@@ -1,5 +1,7 @@
 #include "virtual_keys.h"
 
+#include "platform.h"
+
 #include <X11/keysym.h>
 
 namespace ombrix

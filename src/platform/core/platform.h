@@ -99,6 +99,14 @@ struct GrabTimes {
     int64_t shown = 0; // the window is back
 };
 
+// The Windows virtual-key codes of the modifiers, which keyDown() takes on every system.
+namespace vk
+{
+constexpr int Shift = 0x10;
+constexpr int Control = 0x11;
+constexpr int Menu = 0x12; // Alt
+} // namespace vk
+
 // How the system asked the program to show its main window at start.
 enum class ShowCommand {
     Normal,
@@ -124,9 +132,6 @@ public:
     // Why the last read, write or flush failed, in plain English (for the log).
     virtual std::string lastError() const { return {}; }
 };
-
-// The profile file of our own reader and writer, for systems without a profile service.
-std::unique_ptr<IniFile> openPortableIniFile(const std::string& path);
 
 class Platform
 {

@@ -1,5 +1,7 @@
 #include "file_store.h"
 
+#include "system_files.h"
+
 #include <cerrno>
 #include <cstring>
 #include <system_error>

@@ -1,51 +1,9 @@
-#include "platform.h"
+#include "portable_ini_file.h"
 
 #include "profile_file.h"
 
-#include <atomic>
-
 namespace ombrix
 {
-
-namespace
-{
-std::unique_ptr<Platform>& current()
-{
-    static std::unique_ptr<Platform> instance;
-    return instance;
-}
-} // namespace
-
-Platform& platform()
-{
-    auto& p = current();
-    if (!p) {
-        p = createNativePlatform();
-    }
-    return *p;
-}
-
-void setPlatform(std::unique_ptr<Platform> replacement)
-{
-    current() = std::move(replacement);
-}
-
-namespace
-{
-std::atomic<LogSink> g_logSink{ nullptr };
-} // namespace
-
-void setLogSink(LogSink sink)
-{
-    g_logSink = sink;
-}
-
-void logFallback(LogArea area, const std::string& text)
-{
-    if (const LogSink sink = g_logSink) {
-        sink(area, text);
-    }
-}
 
 namespace
 {

@@ -1,18 +1,11 @@
 #pragma once
-// Windows virtual-key codes and the X keysyms that stand for them.
+// The X keysyms that stand for Windows virtual-key codes.
 
 #include <cstdint>
 #include <vector>
 
 namespace ombrix
 {
-
-namespace vk
-{
-constexpr int Shift = 0x10;
-constexpr int Control = 0x11;
-constexpr int Menu = 0x12; // Alt
-} // namespace vk
 
 // The X keysyms whose keys count as the virtual key `virtualKey` (either Control key for
 // VK_CONTROL, and so on). Empty for a code that names no key on an X keyboard.

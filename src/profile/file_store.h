@@ -4,8 +4,7 @@
 // file's place in one rename; a link is followed, so the link itself stays. Where the folder
 // refuses a new file but the file itself exists, it is rewritten in place instead, as the
 // Windows profile service does, rather than not at all. No Qt; replaceFile() is the same on
-// every system, what differs (the calls below it) is in file_store_posix.cpp or
-// file_store_win.cpp, whichever CMake builds.
+// every system, the system calls below it are the platform's (system_files.h).
 
 #include <cstdio>
 #include <filesystem>
@@ -39,20 +38,5 @@ Replaced replaceFile(const std::string& path,
                      bool exists,
                      const Content& content,
                      std::string& failure);
-
-// What differs between systems.
-
-// This process's id, as the system numbers processes.
-long processId();
-
-// Opens the temporary file `temp` for writing, empty; nullptr (errno set) when that fails.
-std::FILE* createTemporary(const std::filesystem::path& temp);
-
-// Puts what was written to `f` on the disk itself; false (errno set) when that fails.
-bool syncToDisk(std::FILE* f);
-
-// Removes the temporary files of writes of `target` by processes that no longer run: a process
-// killed while it wrote leaves its temporary file behind. (Not on Windows: file_store_win.cpp.)
-void removeLeftovers(const std::filesystem::path& target);
 
 } // namespace ombrix::files
