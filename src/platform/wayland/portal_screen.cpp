@@ -3,8 +3,10 @@
 // it opens (pipewire_cast.c). The choice of monitors is kept by the portal under a restore token
 // that we keep in the user's state folder.
 
-#include "pipewire_cast.h"
 #include "wayland_screen.h"
+
+#include "compositor_frame.h"
+#include "pipewire_cast.h"
 
 #include <fcntl.h>
 #include <systemd/sd-bus.h>
@@ -301,7 +303,10 @@ struct PortalScreen::Session {
     }
 };
 
-PortalScreen::PortalScreen() = default;
+PortalScreen::PortalScreen(std::function<std::vector<Rect>()> monitors)
+  : monitorsNow_(std::move(monitors))
+{
+}
 
 PortalScreen::~PortalScreen() = default;
 
@@ -344,9 +349,9 @@ bool PortalScreen::available(std::string& why)
     return true;
 }
 
-void PortalScreen::prepare(const std::vector<Rect>& monitors, Clock::time_point until)
+void PortalScreen::prepare(const Rect&, Clock::time_point until)
 {
-    monitors_ = monitors;
+    monitors_ = monitorsNow_ ? monitorsNow_() : std::vector<Rect>{};
     std::string why;
     if (!available(why)) {
         throw PlatformError(Failure::ScreenUnreadable, why);
@@ -503,7 +508,7 @@ int PortalScreen::scaleOver(const Rect& area)
     return scale;
 }
 
-void PortalScreen::read(const Rect& area, Pixels& into, Clock::time_point until)
+int PortalScreen::read(const Rect& area, Pixels& into, Clock::time_point until)
 {
     if (!session_ || !session_->cast) {
         fail("read before the cast was opened");
@@ -565,9 +570,10 @@ void PortalScreen::read(const Rect& area, Pixels& into, Clock::time_point until)
         placeFrame(shown, part, area, scale, into);
         ombrix_cast_release(s.cast);
     }
+    return scale;
 }
 
-void PortalScreen::finished()
+void PortalScreen::finished() noexcept
 {
     if (!session_) {
         return;

@@ -1,5 +1,8 @@
 #include "wayland_screen.h"
 
+#include "compositor_frame.h"
+#include "shared_buffer.h"
+
 #include "wlr-screencopy-unstable-v1-client-protocol.h"
 #include "xdg-output-unstable-v1-client-protocol.h"
 
@@ -13,6 +16,7 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <thread>
 #include <vector>
 
 namespace ombrix::wayland
@@ -22,6 +26,9 @@ namespace
 {
 
 using Clock = std::chrono::steady_clock;
+
+// The time between two looks at the compositor's picture, about half a frame.
+constexpr auto kFrame = std::chrono::milliseconds(8);
 
 // The 32-bit formats whose words we turn into 0xAARRGGBB; `swap`: red and blue change places.
 bool convertible(uint32_t format, bool& swap)
@@ -39,60 +46,6 @@ bool convertible(uint32_t format, bool& swap)
             return false;
     }
 }
-
-// Memory shared with the compositor for one frame's pixels.
-class SharedBuffer
-{
-public:
-    SharedBuffer(wl_shm* shm, int width, int height, int stride, uint32_t format)
-    {
-        bytes_ = static_cast<size_t>(stride) * static_cast<size_t>(height);
-        fd_ = memfd_create("ombrix-screen", MFD_CLOEXEC);
-        if (fd_ < 0 || ftruncate(fd_, static_cast<off_t>(bytes_)) != 0) {
-            throw PlatformError(Failure::ScreenUnreadable,
-                                std::string("no memory to share with the compositor: ") +
-                                  std::strerror(errno));
-        }
-        data_ = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
-        if (data_ == MAP_FAILED) {
-            data_ = nullptr;
-            throw PlatformError(Failure::ScreenUnreadable,
-                                std::string("mapping the shared memory failed: ") +
-                                  std::strerror(errno));
-        }
-        pool_ = wl_shm_create_pool(shm, fd_, static_cast<int32_t>(bytes_));
-        buffer_ = wl_shm_pool_create_buffer(pool_, 0, width, height, stride, format);
-    }
-
-    ~SharedBuffer()
-    {
-        if (buffer_) {
-            wl_buffer_destroy(buffer_);
-        }
-        if (pool_) {
-            wl_shm_pool_destroy(pool_);
-        }
-        if (data_) {
-            munmap(data_, bytes_);
-        }
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-
-    SharedBuffer(const SharedBuffer&) = delete;
-    SharedBuffer& operator=(const SharedBuffer&) = delete;
-
-    wl_buffer* buffer() const { return buffer_; }
-    const uint8_t* data() const { return static_cast<const uint8_t*>(data_); }
-
-private:
-    int fd_ = -1;
-    size_t bytes_ = 0;
-    void* data_ = nullptr;
-    wl_shm_pool* pool_ = nullptr;
-    wl_buffer* buffer_ = nullptr;
-};
 
 } // namespace
 
@@ -324,48 +277,6 @@ const zwlr_screencopy_frame_v1_listener ScreenCopy::Session::kFrameListener = {
     [](void* data, zwlr_screencopy_frame_v1*) { static_cast<Frame*>(data)->described = true; },
 };
 
-void placeFrame(const CompositorFrame& frame,
-                const Rect& part,
-                const Rect& area,
-                int scale,
-                Pixels& into)
-{
-    const Rect& shows = frame.shows;
-    if (empty(part) || empty(shows) || frame.width <= 0 || frame.height <= 0) {
-        return;
-    }
-    const int left = (part.x - area.x) * scale, top = (part.y - area.y) * scale;
-    const int width = part.width * scale, height = part.height * scale;
-    // Device pixels of the picture to the frame's, through the layout.
-    const auto sourceOf = [scale](int offset, int i, int shown, int size) {
-        return (static_cast<int64_t>(offset) * scale + i) * size /
-               (static_cast<int64_t>(shown) * scale);
-    };
-    for (int y = 0; y < height; ++y) {
-        int64_t from = sourceOf(part.y - shows.y, y, shows.height, frame.height);
-        if (from < 0 || from >= frame.height) {
-            continue;
-        }
-        if (frame.yInvert) {
-            from = frame.height - 1 - from;
-        }
-        const auto* row = reinterpret_cast<const uint32_t*>(
-          frame.pixels + from * static_cast<int64_t>(frame.stride));
-        uint32_t* out = into.bits() + static_cast<size_t>(top + y) * into.width + left;
-        for (int x = 0; x < width; ++x) {
-            const int64_t at = sourceOf(part.x - shows.x, x, shows.width, frame.width);
-            if (at < 0 || at >= frame.width) {
-                continue;
-            }
-            uint32_t p = row[at];
-            if (frame.redFirst) {
-                p = (p & 0xFF00FF00u) | ((p >> 16) & 0xFFu) | ((p & 0xFFu) << 16);
-            }
-            out[x] = p | 0xFF000000u;
-        }
-    }
-}
-
 ScreenCopy::ScreenCopy() = default;
 ScreenCopy::~ScreenCopy() = default;
 
@@ -415,7 +326,7 @@ int ScreenCopy::scaleOver(const Rect& area)
     return scale;
 }
 
-void ScreenCopy::read(const Rect& area, Pixels& into, Clock::time_point until)
+int ScreenCopy::read(const Rect& area, Pixels& into, Clock::time_point until)
 {
     std::string why;
     if (!available(why)) {
@@ -474,6 +385,21 @@ void ScreenCopy::read(const Rect& area, Pixels& into, Clock::time_point until)
         shown.shows = part;
         placeFrame(shown, part, area, scale, into);
     }
+    return scale;
+}
+
+bool CompositorScreen::again(Clock::time_point until)
+{
+    std::this_thread::sleep_for(std::min<Clock::duration>(kFrame, until - Clock::now()));
+    return true;
+}
+
+grab::Policy CompositorScreen::policy()
+{
+    grab::Policy p;
+    p.settleAtMost = std::chrono::milliseconds(0);
+    p.retries = 30;
+    return p;
 }
 
 } // namespace ombrix::wayland

@@ -3,12 +3,14 @@
 // each live in a file of their own; this one hands the connection's events to them.
 
 #include "end_signals.h"
+#include "grab.h"
 #include "platform.h"
 #include "portable_ini_file.h"
 #include "wayland_screen.h"
 #include "x11_connection.h"
-#include "x11_grab.h"
+#include "x11_hiders.h"
 #include "x11_keys.h"
+#include "x11_root_screen.h"
 #include "x11_screen.h"
 
 #include <cstdlib>
@@ -27,7 +29,7 @@ public:
     ~X11Platform() override
     {
         if (Display* d = x11::tryConnectionIfOpen()) {
-            grabber_.detach(d);
+            root_.detach(d);
         }
         x11::closeConnection();
     }
@@ -36,35 +38,39 @@ public:
     {
         Display* d = x11::connection();
         pump(d);
-        grabber_.read(d, screen_.layout(d), { x, y, into.width, into.height }, into);
+        root_.read(d, screen_.layout(d), { x, y, into.width, into.height }, into);
         pump(d); // replies read off the socket may have brought events along
     }
 
     Rect windowArea(uintptr_t window) override
     {
         Display* d = x11::connection();
-        return grabber_.windowArea(d, static_cast<Window>(window));
+        return x11::windowArea(d, static_cast<Window>(window));
     }
 
     void grabUnder(uintptr_t window, const Rect& area, Pixels& into, GrabTimes* times) override
     {
         Display* d = x11::connection();
         pump(d);
+        const x11::ScreenLayout layout = screen_.layout(d);
+        const auto w = static_cast<Window>(window);
         if (screen_.xwayland(d)) {
-            // XWayland's root holds the X windows' pixels only: the screen is the compositor's.
-            wayland::CompositorScreen& source = compositorScreen();
-            grabber_.grabUnderCompositor(
-              d, screen_.layout(d), static_cast<Window>(window), area, into, times, source);
-            pump(d);
-            return;
+            // XWayland's root holds the X windows' pixels only: the screen is the compositor's,
+            // which knows nothing of X shapes.
+            x11::SeeThroughHider hider(d, w, layout.root);
+            grab::grabUnder(
+              hider, compositorScreen(), area, into, times, wayland::CompositorScreen::policy());
+        } else {
+            // Without a compositing manager the server repaints at once: no telltales needed.
+            x11::ShapeHider hider(
+              d, w, layout.root, layout.composited && x11::extensions(d).damage);
+            root_.use(d, layout, !into.lent && into.argb.empty());
+            grab::grabUnder(hider, root_, area, into, times);
         }
-        grabber_.grabUnder(
-          d, screen_.layout(d), static_cast<Window>(window), area, into, times, [this, d] {
-              pump(d);
-          });
+        pump(d);
     }
 
-    void releaseSpareMemory() override { grabber_.releaseSpare(x11::tryConnectionIfOpen(), true); }
+    void releaseSpareMemory() override { root_.releaseSpare(x11::tryConnectionIfOpen(), true); }
 
     bool setWindowShape(uintptr_t window, const std::vector<Rect>& parts) override
     {
@@ -72,7 +78,7 @@ public:
         if (!d) {
             return false;
         }
-        const bool done = grabber_.setShape(d, static_cast<Window>(window), parts);
+        const bool done = x11::setWindowShape(d, static_cast<Window>(window), parts);
         XFlush(d);
         return done;
     }
@@ -165,12 +171,12 @@ private:
             XEvent event;
             XNextEvent(d, &event);
             bool changed = false;
-            if (keys_.take(d, event) || grabber_.takeEvent(event)) {
+            if (keys_.take(d, event) || root_.takeEvent(event)) {
                 continue;
             }
             if (screen_.take(d, event, changed) && changed) {
                 // Spare memory was sized for the screen as it was.
-                grabber_.releaseSpare(d, false);
+                root_.releaseSpare(d, false);
             }
         }
     }
@@ -202,10 +208,17 @@ private:
     }
 
     x11::Screen screen_;
-    x11::Grabber grabber_;
+    x11::RootScreen root_{ [this] {
+        if (Display* d = x11::tryConnectionIfOpen()) {
+            pump(d);
+        }
+    } };
     x11::KeyState keys_;
     wayland::ScreenCopy screenCopy_;
-    wayland::PortalScreen portalScreen_;
+    wayland::PortalScreen portalScreen_{ [this] {
+        Display* d = x11::tryConnectionIfOpen();
+        return d ? screen_.layout(d).monitors : std::vector<Rect>{};
+    } };
 };
 
 } // namespace

@@ -2,6 +2,8 @@
 
 #include "platform.h"
 
+#include <X11/extensions/Xdamage.h>
+#include <X11/extensions/shape.h>
 #include <unistd.h>
 
 #include <stdexcept>
@@ -63,6 +65,23 @@ bool ErrorTrap::failed()
 {
     XSync(display_, False);
     return code_ != 0;
+}
+
+const Extensions& extensions(Display* d)
+{
+    static Display* asked = nullptr;
+    static Extensions known;
+    if (asked != d) {
+        int event = 0, error = 0;
+        known = {};
+        known.shape = XShapeQueryExtension(d, &event, &error);
+        known.damage = XDamageQueryExtension(d, &known.damageEvent, &error);
+        if (!known.damage) {
+            known.damageEvent = -1;
+        }
+        asked = d;
+    }
+    return known;
 }
 
 Display* tryConnection()

@@ -28,6 +28,14 @@ private:
     int code_ = 0;
 };
 
+// What the server offers of the extensions that the grab uses; asked once per connection.
+struct Extensions {
+    bool shape = false;  // windows of any shape (SHAPE)
+    bool damage = false; // reports of repaints (DAMAGE)
+    int damageEvent = -1;
+};
+const Extensions& extensions(Display* d);
+
 // The connection, opened on first use; nullptr when no X server answers.
 Display* tryConnection();
 // The connection if it is open; never opens it.

@@ -1,12 +1,10 @@
 #pragma once
-// Reading the screen: blocks of the root window in device pixels, through memory shared with
-// the server (MIT-SHM) where it offers it, in any TrueColor format; and the grab under one of
-// our windows, which takes the window off the screen without unmapping it (its bounding shape
-// emptied, so the window manager keeps its place, size and state) and waits until what it
-// covered has been repainted (XDamage on the root: quiet for a moment).
+// The X11 screen as the grab's source: blocks of the root window in device pixels, through
+// memory shared with the server (MIT-SHM) where it offers it, in any TrueColor format; repaints
+// of the root reported by XDamage tell when what a window covered has been repainted.
 
+#include "grab.h"
 #include "platform.h"
-#include "wayland_screen.h"
 #include "x11_screen.h"
 
 #include <X11/Xlib.h>
@@ -41,37 +39,31 @@ public:
     std::vector<std::unique_ptr<Segment>> segments;
 };
 
-class Grabber
+class RootScreen final : public grab::ScreenSource
 {
 public:
+    // `pump` takes the events waiting on the connection and hands each to takeEvent().
+    explicit RootScreen(std::function<void()> pump);
+
+    // The connection and the screen that the next grab reads; `lend`: its picture has no store
+    // of its own yet, so that shared memory may be lent to it.
+    void use(Display* d, const ScreenLayout& screen, bool lend);
+
     // Fills `into` (sized by the caller) with the block at `area`; black off every monitor.
     void read(Display* d, const ScreenLayout& screen, const Rect& area, Pixels& into);
 
-    Rect windowArea(Display* d, Window window);
+    // The grab's steps: repaints watched through a damage object on the root for the grab's
+    // length; the area exposed again when the picture still shows the window.
+    void watch(const Rect& area) override;
+    void settle(bool hidden, std::chrono::steady_clock::time_point until) override;
+    bool again(std::chrono::steady_clock::time_point until) override;
+    int read(const Rect& area, Pixels& into, std::chrono::steady_clock::time_point until) override;
+    void finished() noexcept override;
 
-    // `pump` takes the events waiting on the connection and hands each to takeEvent().
-    void grabUnder(Display* d,
-                   const ScreenLayout& screen,
-                   Window window,
-                   const Rect& area,
-                   Pixels& into,
-                   GrabTimes* times,
-                   const std::function<void()>& pump);
-
-    // The same where a Wayland compositor draws the screen (under XWayland): the window is made
-    // see-through and the picture is the compositor's, taken again until the window has gone
-    // from it.
-    void grabUnderCompositor(Display* d,
-                             const ScreenLayout& screen,
-                             Window window,
-                             const Rect& area,
-                             Pixels& into,
-                             GrabTimes* times,
-                             wayland::CompositorScreen& compositor);
+    // Whether a damage object of ours watches the root now (during a grab).
+    bool watching() const { return damage_ != 0; }
 
     bool takeEvent(const XEvent& event);
-
-    bool setShape(Display* d, Window window, const std::vector<Rect>& parts);
 
     // Gives up the segments that are not lent; with `keepOne`, all but one of the size of the
     // last large read, which the next grab of the same frame takes.
@@ -81,8 +73,6 @@ public:
     void detach(Display* d);
 
 private:
-    // Asks once whether the server shapes windows and reports repaints.
-    void queryExtensions(Display* d);
     bool shmUsable(Display* d);
     void stopSharing(const char* why);
     SegmentPool::Segment* takeSegment(Display* d, size_t bytes, bool* fresh = nullptr);
@@ -94,21 +84,22 @@ private:
     void readInto(Display* d, const Rect& inRoot, const Rect& area, uint32_t* bits);
     bool readScratch(Display* d, const Rect& part, uint32_t* out, size_t stride);
     // True when it ended on a quiet moment after repaints.
-    bool waitSettled(Display* d,
-                     const std::function<void()>& pump,
-                     std::chrono::steady_clock::time_point until,
+    bool waitSettled(std::chrono::steady_clock::time_point until,
                      std::chrono::milliseconds nothingFor);
 
+    std::function<void()> pump_;
+    Display* d_ = nullptr;
+    ScreenLayout screen_;
+    bool lend_ = false;
+
     int shm_ = -1; // whether the server shares memory with us; -1: not asked
-    int damageEvent_ = -1;
-    int damage_ = -1;
-    int shape_ = -1;
     std::shared_ptr<SegmentPool> pool_ = std::make_shared<SegmentPool>();
     std::unique_ptr<SegmentPool::Segment> scratch_; // small and converted reads pass through it
     SegmentPool::Segment* prepared_ = nullptr;      // taken for the read to come
     size_t lastLentBytes_ = 0;
 
-    // While a grab waits: the area it reads and the last repaint seen there.
+    // While a grab waits: the damage object, the area it reads and the last repaint seen there.
+    unsigned long damage_ = 0;
     Rect watched_{};
     bool sawDamage_ = false;
     std::chrono::steady_clock::time_point lastDamage_{};
