@@ -74,9 +74,9 @@ int grabUnder(WindowHider& hider,
               GrabTimes* times,
               const Policy& policy)
 {
+    const Finished finished{ source };
     // What may ask the user comes while the window still shows.
     source.prepare(area, Clock::now() + policy.prepareAtMost);
-    const Finished finished{ source };
     const std::vector<Telltale> telltales = hider.telltales(area);
     source.watch(area);
     int scale = 1;

@@ -74,8 +74,8 @@ public:
     // the screen has not answered by `until`.
     virtual int read(const Rect& area, Pixels& into, Clock::time_point until) = 0;
 
-    // The grab is over, whichever way it ended: the watch ends, what was opened for the grab is
-    // closed. Never throws.
+    // The grab is over, whichever way it ended (a prepare() that threw included): the watch
+    // ends, what was opened for the grab is closed. Never throws.
     virtual void finished() noexcept {}
 };
 
