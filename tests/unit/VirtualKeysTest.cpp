@@ -33,9 +33,14 @@ void VirtualKeysTest::table_data()
     QTest::addRow("F1") << 0x70 << Keysyms{ XK_F1 };
     QTest::addRow("F24") << 0x87 << Keysyms{ XK_F24 };
     QTest::addRow("OEM_1") << 0xBA << Keysyms{ XK_semicolon };
+    // The first and last codes of the look-up table, and a code between two of its rows.
+    QTest::addRow("Backspace") << 0x08 << Keysyms{ XK_BackSpace };
+    QTest::addRow("OEM_102") << 0xE2 << Keysyms{ XK_less };
+    QTest::addRow("no key: 0x2B, between Down and Print") << 0x2B << Keysyms{};
     QTest::addRow("no key: 0") << 0 << Keysyms{};
-    QTest::addRow("no key: 'z'") << 0x7A << Keysyms{ XK_F11 };
+    QTest::addRow("F11, also 'z'") << 0x7A << Keysyms{ XK_F11 };
     QTest::addRow("no key: 0xFF") << 0xFF << Keysyms{};
+    QTest::addRow("no key: negative") << -1 << Keysyms{};
     QTest::addRow("no key: above 16 bits' letters") << 0x3042 << Keysyms{};
 }
 

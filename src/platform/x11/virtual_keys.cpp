@@ -4,8 +4,83 @@
 
 #include <X11/keysym.h>
 
+#include <algorithm>
+#include <array>
+
 namespace ombrix
 {
+
+namespace
+{
+
+struct KeyEntry {
+    int virtualKey;
+    // The keysyms in order; the unused places at the end stay NoSymbol (0).
+    std::array<unsigned long, 4> keysyms;
+};
+
+constexpr KeyEntry kKeys[] = {
+    { 0x08, { XK_BackSpace } },
+    { 0x09, { XK_Tab, XK_ISO_Left_Tab } },
+    { 0x0D, { XK_Return, XK_KP_Enter } },
+    { vk::Shift, { XK_Shift_L, XK_Shift_R } },
+    { vk::Control, { XK_Control_L, XK_Control_R } },
+    { vk::Menu, { XK_Alt_L, XK_Alt_R, XK_Meta_L, XK_Meta_R } },
+    { 0x13, { XK_Pause } },
+    { 0x14, { XK_Caps_Lock } },
+    { 0x1B, { XK_Escape } },
+    { 0x20, { XK_space } },
+    { 0x21, { XK_Prior } },
+    { 0x22, { XK_Next } },
+    { 0x23, { XK_End } },
+    { 0x24, { XK_Home } },
+    { 0x25, { XK_Left } },
+    { 0x26, { XK_Up } },
+    { 0x27, { XK_Right } },
+    { 0x28, { XK_Down } },
+    { 0x2C, { XK_Print } },
+    { 0x2D, { XK_Insert } },
+    { 0x2E, { XK_Delete } },
+    { 0x5B, { XK_Super_L } },
+    { 0x5C, { XK_Super_R } },
+    { 0x5D, { XK_Menu } },
+    { 0x6A, { XK_KP_Multiply } },
+    { 0x6B, { XK_KP_Add } },
+    { 0x6C, { XK_KP_Separator } },
+    { 0x6D, { XK_KP_Subtract } },
+    { 0x6E, { XK_KP_Decimal, XK_KP_Delete } },
+    { 0x6F, { XK_KP_Divide } },
+    { 0x90, { XK_Num_Lock } },
+    { 0x91, { XK_Scroll_Lock } },
+    { 0xA0, { XK_Shift_L } },
+    { 0xA1, { XK_Shift_R } },
+    { 0xA2, { XK_Control_L } },
+    { 0xA3, { XK_Control_R } },
+    { 0xA4, { XK_Alt_L, XK_Meta_L } },
+    { 0xA5, { XK_Alt_R, XK_Meta_R, XK_ISO_Level3_Shift } },
+    { 0xBA, { XK_semicolon } },    // VK_OEM_1
+    { 0xBB, { XK_equal } },        // VK_OEM_PLUS
+    { 0xBC, { XK_comma } },        // VK_OEM_COMMA
+    { 0xBD, { XK_minus } },        // VK_OEM_MINUS
+    { 0xBE, { XK_period } },       // VK_OEM_PERIOD
+    { 0xBF, { XK_slash } },        // VK_OEM_2
+    { 0xC0, { XK_grave } },        // VK_OEM_3
+    { 0xDB, { XK_bracketleft } },  // VK_OEM_4
+    { 0xDC, { XK_backslash } },    // VK_OEM_5
+    { 0xDD, { XK_bracketright } }, // VK_OEM_6
+    { 0xDE, { XK_apostrophe } },   // VK_OEM_7
+    { 0xE2, { XK_less } },         // VK_OEM_102
+};
+
+constexpr bool byVirtualKey(const KeyEntry& a, const KeyEntry& b)
+{
+    return a.virtualKey < b.virtualKey;
+}
+
+// The look-up below is a binary search.
+static_assert(std::is_sorted(std::begin(kKeys), std::end(kKeys), byVirtualKey));
+
+} // namespace
 
 std::vector<unsigned long> keysymsForVirtualKey(int vkCode)
 {
@@ -29,110 +104,13 @@ std::vector<unsigned long> keysymsForVirtualKey(int vkCode)
         return { static_cast<unsigned long>(XK_F1 + (vkCode - 0x70)) };
     }
 
-    switch (vkCode) {
-        case 0x08:
-            return { XK_BackSpace };
-        case 0x09:
-            return { XK_Tab, XK_ISO_Left_Tab };
-        case 0x0D:
-            return { XK_Return, XK_KP_Enter };
-        case vk::Shift:
-            return { XK_Shift_L, XK_Shift_R };
-        case vk::Control:
-            return { XK_Control_L, XK_Control_R };
-        case vk::Menu:
-            return { XK_Alt_L, XK_Alt_R, XK_Meta_L, XK_Meta_R };
-        case 0x13:
-            return { XK_Pause };
-        case 0x14:
-            return { XK_Caps_Lock };
-        case 0x1B:
-            return { XK_Escape };
-        case 0x20:
-            return { XK_space };
-        case 0x21:
-            return { XK_Prior };
-        case 0x22:
-            return { XK_Next };
-        case 0x23:
-            return { XK_End };
-        case 0x24:
-            return { XK_Home };
-        case 0x25:
-            return { XK_Left };
-        case 0x26:
-            return { XK_Up };
-        case 0x27:
-            return { XK_Right };
-        case 0x28:
-            return { XK_Down };
-        case 0x2C:
-            return { XK_Print };
-        case 0x2D:
-            return { XK_Insert };
-        case 0x2E:
-            return { XK_Delete };
-        case 0x5B:
-            return { XK_Super_L };
-        case 0x5C:
-            return { XK_Super_R };
-        case 0x5D:
-            return { XK_Menu };
-        case 0x6A:
-            return { XK_KP_Multiply };
-        case 0x6B:
-            return { XK_KP_Add };
-        case 0x6C:
-            return { XK_KP_Separator };
-        case 0x6D:
-            return { XK_KP_Subtract };
-        case 0x6E:
-            return { XK_KP_Decimal, XK_KP_Delete };
-        case 0x6F:
-            return { XK_KP_Divide };
-        case 0x90:
-            return { XK_Num_Lock };
-        case 0x91:
-            return { XK_Scroll_Lock };
-        case 0xA0:
-            return { XK_Shift_L };
-        case 0xA1:
-            return { XK_Shift_R };
-        case 0xA2:
-            return { XK_Control_L };
-        case 0xA3:
-            return { XK_Control_R };
-        case 0xA4:
-            return { XK_Alt_L, XK_Meta_L };
-        case 0xA5:
-            return { XK_Alt_R, XK_Meta_R, XK_ISO_Level3_Shift };
-        case 0xBA:
-            return { XK_semicolon }; // VK_OEM_1
-        case 0xBB:
-            return { XK_equal }; // VK_OEM_PLUS
-        case 0xBC:
-            return { XK_comma }; // VK_OEM_COMMA
-        case 0xBD:
-            return { XK_minus }; // VK_OEM_MINUS
-        case 0xBE:
-            return { XK_period }; // VK_OEM_PERIOD
-        case 0xBF:
-            return { XK_slash }; // VK_OEM_2
-        case 0xC0:
-            return { XK_grave }; // VK_OEM_3
-        case 0xDB:
-            return { XK_bracketleft }; // VK_OEM_4
-        case 0xDC:
-            return { XK_backslash }; // VK_OEM_5
-        case 0xDD:
-            return { XK_bracketright }; // VK_OEM_6
-        case 0xDE:
-            return { XK_apostrophe }; // VK_OEM_7
-        case 0xE2:
-            return { XK_less }; // VK_OEM_102
-        default:
-            return {};
+    const auto entry =
+      std::lower_bound(std::begin(kKeys), std::end(kKeys), KeyEntry{ vkCode, {} }, byVirtualKey);
+    if (entry == std::end(kKeys) || entry->virtualKey != vkCode) {
+        return {};
     }
+    const auto used = std::find(entry->keysyms.begin(), entry->keysyms.end(), 0UL);
+    return { entry->keysyms.begin(), used };
 }
 
 } // namespace ombrix
