@@ -19,6 +19,7 @@ using namespace profile;
 
 ProfileFile::ProfileFile(std::string path, size_t readBuffer)
   : path_(std::move(path))
+  , file_(std::u8string(path_.begin(), path_.end()))
   , readBuffer_(std::max<size_t>(readBuffer, 8))
 {
 }
@@ -30,7 +31,7 @@ void ProfileFile::load()
     }
     state_.loaded = true;
     std::error_code ec;
-    const fs::file_status st = fs::status(path_, ec);
+    const fs::file_status st = fs::status(file_, ec);
     if (ec || !fs::exists(st)) {
         state_.exists = false;
         return;
@@ -50,7 +51,7 @@ void ProfileFile::load()
     if (!openForReading()) {
         return;
     }
-    const uint64_t size = fs::file_size(path_, ec);
+    const uint64_t size = fs::file_size(file_, ec);
     if (ec) {
         state_.unreadable = true;
         error_ = ec.message();
@@ -105,7 +106,7 @@ bool ProfileFile::openForReading()
         return true;
     }
     state_.in.clear();
-    state_.in.open(path_, std::ios::binary);
+    state_.in.open(file_, std::ios::binary);
     if (!state_.in.is_open()) {
         state_.unreadable = true;
         error_ = std::strerror(errno);
@@ -311,7 +312,7 @@ bool ProfileFile::checkWritable()
     }
     if (state_.exists) {
         std::error_code ec;
-        const fs::perms perms = fs::status(path_, ec).permissions();
+        const fs::perms perms = fs::status(file_, ec).permissions();
         const fs::perms anyWrite =
           fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
         if (ec || (perms & anyWrite) == fs::perms::none) {

@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <string_view>
@@ -140,6 +141,9 @@ private:
     profile::UnitFormat units() const;
 
     std::string path_;
+    // The same path for the reading calls, read as UTF-8 on every system (a narrow path is the
+    // ANSI code page's on Windows).
+    std::filesystem::path file_;
     size_t readBuffer_;
     State state_;
     bool dirty_ = false; // set by a write; only a successful flush() clears it

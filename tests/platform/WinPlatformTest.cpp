@@ -821,6 +821,48 @@ TEST(keyStateSeesKeysTypedIntoAnotherProgram)
     CloseHandle(pi.hProcess);
 }
 
+// The settings file's flush tells whether what was written is on the disk: the profile service
+// answers the writes themselves TRUE on a full disk and leaves the file empty (Wine), and its own
+// flush answers FALSE when all went well. OMBRIX_FULL_FOLDER names a folder on a file system
+// that is full (scripts/test-windows makes one).
+TEST(settingsFlushTellsWhetherTheFileWasWritten)
+{
+    const char* full = std::getenv("OMBRIX_FULL_FOLDER");
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    struct Case {
+        std::string folder;
+        const char* name;
+        bool written;
+    };
+    std::vector<Case> cases = { { temp, "a folder with room", true } };
+    if (full && *full) {
+        cases.push_back({ std::string(full) + "\\", "a full disk", false });
+    } else {
+        std::printf("NOTE settingsFlushTellsWhetherTheFileWasWritten: no OMBRIX_FULL_FOLDER, the "
+                    "full disk is not tried\n");
+    }
+    for (const Case& c : cases) {
+        CASE(c.name);
+        const std::string path =
+          c.folder + "ombrix-flush-" + std::to_string(GetCurrentProcessId()) + ".ini";
+        DeleteFileA(path.c_str());
+        {
+            auto ini = native().openIniFile(path);
+            // Large enough not to fit in what a full file system still has for a small file.
+            const std::u16string value(1500, u'7');
+            CHECK(ini->writeString(u"Form1", u"Left", u"120"));
+            ini->writeString(u"Form1", u"Memo", value);
+            CHECK(ini->flush() == c.written);
+            CHECK(c.written || !ini->lastError().empty());
+            if (c.written) {
+                CHECK_EQ_BYTES(ini->readString(u"Form1", u"Left", u"?"), std::u16string(u"120"));
+            }
+        }
+        DeleteFileA(path.c_str());
+    }
+}
+
 int main(int argc, char** argv)
 {
     if (argc == 2 && std::strcmp(argv[1], "--show-command") == 0) {
