@@ -1,16 +1,11 @@
 #include "HandleImage.h"
 
-#include "GlowPainter.h"
-
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 
 namespace
 {
-constexpr double kGlowSoftness = 0.4;
-constexpr double kGlowOpacity = 0.9;
-
 // An arrow head pointing along (dx, dy) with its tip at `tip`.
 QPolygonF arrowHead(QPointF tip, QPointF direction, double length, double halfWidth)
 {
@@ -22,34 +17,10 @@ QPolygonF arrowHead(QPointF tip, QPointF direction, double length, double halfWi
 
 HandleImage::HandleImage(const QPixmap& picture, QWidget* parent)
   : QWidget(parent)
+  , GlowState(this)
   , picture_(picture)
-  , glow_(QColor::fromRgba(0xFF0000FF))
 {
     setAttribute(Qt::WA_Hover, true);
-}
-
-void HandleImage::setOpacity(double value)
-{
-    if (opacity_ != value) {
-        opacity_ = value;
-        update();
-    }
-}
-
-void HandleImage::setComposited(bool composited)
-{
-    if (composited_ != composited) {
-        composited_ = composited;
-        update();
-    }
-}
-
-void HandleImage::setGlowColour(const QColor& colour)
-{
-    if (glow_ != colour) {
-        glow_ = colour;
-        update();
-    }
 }
 
 QPixmap HandleImage::movePicture()
@@ -90,10 +61,10 @@ QPixmap HandleImage::resizePicture()
 void HandleImage::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    p.setOpacity(composited_ ? opacity_ : 1.0);
+    p.setOpacity(paintOpacity());
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     p.drawPixmap(rect(), picture_);
-    paintInnerGlow(p, rect(), glow_, kGlowSoftness, kGlowOpacity);
+    paintGlow(p, rect());
 }
 
 void HandleImage::mousePressEvent(QMouseEvent* event)

@@ -1,25 +1,19 @@
 #pragma once
 
-#include <QColor>
+#include "GlowState.h"
+
 #include <QPixmap>
 #include <QWidget>
 
 // A handle of the frame: an opaque picture fitted into the control, drawn at the control's
 // opacity with an inner glow. It reports presses, releases, enter and leave to its owner.
-class HandleImage : public QWidget
+class HandleImage
+  : public QWidget
+  , public GlowState
 {
     Q_OBJECT
 public:
     HandleImage(const QPixmap& picture, QWidget* parent = nullptr);
-
-    double opacity() const { return opacity_; }
-    void setOpacity(double value);
-    // Where no compositing manager blends windows, a half-transparent pixel shows dark: the
-    // control is then drawn opaque, and its window's shape lets the desktop through instead.
-    void setComposited(bool composited);
-
-    QColor glowColour() const { return glow_; }
-    void setGlowColour(const QColor& colour);
 
     // The two pictures: a four-way arrow cross (30 x 29) and a NW-SE double arrow (40 x 40),
     // black on white.
@@ -54,7 +48,4 @@ protected:
 
 private:
     QPixmap picture_;
-    double opacity_ = 0.5;
-    bool composited_ = true;
-    QColor glow_;
 };
