@@ -19,10 +19,6 @@ public:
     void ColorComboBox1Change(QObject* Sender);
     void Button1Click(QObject* Sender);
 
-    // The program's picture: a 48 x 48 camera on a transparent background.
-    // The camera of the panel, also the program's icon: drawn on a 48-pixel grid, at any size.
-    static QImage cameraIcon(int size = 48);
-
     ImageViewer* ImageViewer1 = nullptr;
     QLabel* lblExeVasion = nullptr;
     QPlainTextEdit* Memo1 = nullptr;

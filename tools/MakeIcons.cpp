@@ -2,7 +2,7 @@
 // desktop themes ask for, and one Windows icon file holding several of them.
 // Usage: MakeIcons <folder>      (scripts/icons writes resources/icons/)
 
-#include "Unit3.h"
+#include "controls/CameraIcon.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -42,7 +42,7 @@ QByteArray iconFile(const std::vector<int>& sizes)
     put<quint16>(header, static_cast<quint16>(sizes.size()));
     quint32 offset = 6 + 16 * static_cast<quint32>(sizes.size());
     for (int size : sizes) {
-        const QByteArray image = png(TForm3::cameraIcon(size));
+        const QByteArray image = png(cameraIcon(size));
         header.append(static_cast<char>(size >= 256 ? 0 : size)); // 0 stands for 256
         header.append(static_cast<char>(size >= 256 ? 0 : size));
         header.append('\0'); // no palette
@@ -75,7 +75,7 @@ int main(int argc, char** argv)
     const QDir folder(QString::fromLocal8Bit(argv[1]));
     for (int size : { 16, 22, 24, 32, 48, 64, 128, 256 }) {
         const QString path = folder.filePath(QStringLiteral("ombrix-%1.png").arg(size));
-        if (!write(path, png(TForm3::cameraIcon(size)))) {
+        if (!write(path, png(cameraIcon(size)))) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
             return 1;
         }
