@@ -2,13 +2,7 @@
 // Text between the program's UTF-8 and UTF-16 and the wide Win32 calls, and the system's words
 // for its error codes.
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "win32.h"
 
 #include <string>
 #include <string_view>
