@@ -108,7 +108,7 @@ void TForm1::bindDesktopShortcuts()
         return;
     }
     if (!desktopKeys_) {
-        desktopKeys_ = new PortalShortcuts(PortalShortcuts::ownSessionBus(), this);
+        desktopKeys_ = new PortalShortcuts(QString(), this);
         shortcutsNeedFocus_ = !desktopKeys_->offered();
         if (shortcutsNeedFocus_) {
             qCInfo(lcKeys,

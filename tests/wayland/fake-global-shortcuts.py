@@ -7,11 +7,14 @@ once and can be closed. The user's part (the desktop's dialog) is played by the 
 org.ombrix.FakePortal on the same object:
 
   State() -> s               JSON: the app ids registered, how many times each portal method was
-                             called, the sessions, the closed sessions and every BindShortcuts
+                             called and who called one last, the sessions, the closed sessions,
+                             the closed requests and every BindShortcuts (with its caller and request)
   Reset()                    back to "normal", no refusal
   SetMode(s mode)            "normal"; "session-path" (the session handle sent as an object path);
                              "without-shortcuts" (a portal with no GlobalShortcuts); "silent" (a
-                             portal that never answers the registry or the version)
+                             portal that never answers the registry or the version);
+                             "unanswered-bind" (BindShortcuts never answers, as while the
+                             desktop's dialog is up)
   SetRefuse(u code)          the next BindShortcuts answers with this response code
   Activate(s id, s session)  emits Activated for that session ("" = the latest one)
 
@@ -72,8 +75,10 @@ def trigger_description(trigger):
 
 
 class Request(dbus.service.Object):
-    def __init__(self, bus, path):
+    def __init__(self, bus, path, portal):
         super().__init__(bus, path)
+        self.path = path
+        self.portal = portal
 
     @dbus.service.signal(REQUEST, signature="ua{sv}")
     def Response(self, response, results):
@@ -81,6 +86,7 @@ class Request(dbus.service.Object):
 
     @dbus.service.method(REQUEST)
     def Close(self):
+        self.portal.closed_requests.append(self.path)
         self.remove_from_connection()
 
     def answer(self, response, results):
@@ -117,7 +123,9 @@ class Portal(dbus.service.Object):
         self.called = {}
         self.sessions = {}
         self.closed = []
+        self.closed_requests = []
         self.binds = []
+        self.last_caller = ""
         self.latest_session = ""
         self.called_by = set()
         self.unanswered = []
@@ -131,13 +139,14 @@ class Portal(dbus.service.Object):
     def count(self, method, sender):
         self.called[method] = self.called.get(method, 0) + 1
         self.called_by.add(sender)
+        self.last_caller = str(sender)
 
     def request(self, sender, options):
         token = options.get("handle_token")
         if not token:
             self.serial += 1
             token = f"t{self.serial}"
-        return Request(self.bus, f"{PATH}/request/{caller_part(sender)}/{token}")
+        return Request(self.bus, f"{PATH}/request/{caller_part(sender)}/{token}", self)
 
     # The registry of host apps: once per connection, and before any portal call.
     @dbus.service.method(REGISTRY, in_signature="sa{sv}", out_signature="",
@@ -219,10 +228,13 @@ class Portal(dbus.service.Object):
                 raise Failure("org.freedesktop.portal.Error.InvalidArgument",
                               "Unexpected empty shortcut id")
         session.bound = True
-        self.binds.append({"session": str(session_handle), "shortcuts": plain(shortcuts),
-                           "parent_window": str(parent_window), "options": plain(options)})
         request = self.request(sender, options)
-        if self.refuse:
+        self.binds.append({"session": str(session_handle), "shortcuts": plain(shortcuts),
+                           "parent_window": str(parent_window), "options": plain(options),
+                           "sender": str(sender), "request": request.path})
+        if self.mode == "unanswered-bind":
+            pass
+        elif self.refuse:
             request.answer(self.refuse, {})
             self.refuse = 0
         else:
@@ -243,7 +255,9 @@ class Portal(dbus.service.Object):
     @dbus.service.method(CONTROL, in_signature="", out_signature="s")
     def State(self):
         return json.dumps({"app_ids": self.app_ids, "called": self.called,
+                           "last_caller": self.last_caller,
                            "sessions": sorted(self.sessions), "closed": self.closed,
+                           "closed_requests": self.closed_requests,
                            "latest_session": self.latest_session, "binds": self.binds})
 
     @dbus.service.method(CONTROL, in_signature="", out_signature="")
@@ -252,7 +266,8 @@ class Portal(dbus.service.Object):
 
     @dbus.service.method(CONTROL, in_signature="s", out_signature="")
     def SetMode(self, mode):
-        if mode not in ("normal", "session-path", "without-shortcuts", "silent"):
+        if mode not in ("normal", "session-path", "without-shortcuts", "silent",
+                        "unanswered-bind"):
             raise Failure("org.freedesktop.DBus.Error.InvalidArgs", f"No mode '{mode}'")
         self.mode = str(mode)
 

@@ -173,7 +173,13 @@ static const struct pw_stream_events stream_events = {
 ombrix_cast* ombrix_cast_open(int fd, const uint32_t* nodes, int count, char* why, size_t why_size)
 {
     if (count <= 0 || count > MAX_STREAMS) {
-        say(why, why_size, "the screen cast has no stream");
+        if (why && why_size) {
+            if (count <= 0) {
+                snprintf(why, why_size, "the screen cast has no stream");
+            } else {
+                snprintf(why, why_size, "the screen cast has more than %d streams", MAX_STREAMS);
+            }
+        }
         close(fd);
         return NULL;
     }
@@ -217,24 +223,25 @@ ombrix_cast* ombrix_cast_open(int fd, const uint32_t* nodes, int count, char* wh
     struct spa_fraction slowest = SPA_FRACTION(0, 1);
     struct spa_fraction fastest = SPA_FRACTION(1000, 1);
     const struct spa_pod* params[1];
-    params[0] = spa_pod_builder_add_object(&b,
-                                           SPA_TYPE_OBJECT_Format,
-                                           SPA_PARAM_EnumFormat,
-                                           SPA_FORMAT_mediaType,
-                                           SPA_POD_Id(SPA_MEDIA_TYPE_video),
-                                           SPA_FORMAT_mediaSubtype,
-                                           SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw),
-                                           SPA_FORMAT_VIDEO_format,
-                                           SPA_POD_CHOICE_ENUM_Id(5,
-                                                                  SPA_VIDEO_FORMAT_BGRx,
-                                                                  SPA_VIDEO_FORMAT_BGRx,
-                                                                  SPA_VIDEO_FORMAT_BGRA,
-                                                                  SPA_VIDEO_FORMAT_RGBx,
-                                                                  SPA_VIDEO_FORMAT_RGBA),
-                                           SPA_FORMAT_VIDEO_size,
-                                           SPA_POD_CHOICE_RANGE_Rectangle(&size, &smallest, &largest),
-                                           SPA_FORMAT_VIDEO_framerate,
-                                           SPA_POD_CHOICE_RANGE_Fraction(&rate, &slowest, &fastest));
+    params[0] =
+      spa_pod_builder_add_object(&b,
+                                 SPA_TYPE_OBJECT_Format,
+                                 SPA_PARAM_EnumFormat,
+                                 SPA_FORMAT_mediaType,
+                                 SPA_POD_Id(SPA_MEDIA_TYPE_video),
+                                 SPA_FORMAT_mediaSubtype,
+                                 SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw),
+                                 SPA_FORMAT_VIDEO_format,
+                                 SPA_POD_CHOICE_ENUM_Id(5,
+                                                        SPA_VIDEO_FORMAT_BGRx,
+                                                        SPA_VIDEO_FORMAT_BGRx,
+                                                        SPA_VIDEO_FORMAT_BGRA,
+                                                        SPA_VIDEO_FORMAT_RGBx,
+                                                        SPA_VIDEO_FORMAT_RGBA),
+                                 SPA_FORMAT_VIDEO_size,
+                                 SPA_POD_CHOICE_RANGE_Rectangle(&size, &smallest, &largest),
+                                 SPA_FORMAT_VIDEO_framerate,
+                                 SPA_POD_CHOICE_RANGE_Fraction(&rate, &slowest, &fastest));
     for (int i = 0; i < count; ++i) {
         struct cast_stream* s = &cast->streams[i];
         s->cast = cast;

@@ -1,14 +1,16 @@
 // The desktop portal's screen cast, for Wayland compositors that hand out their screen only that
-// way: a session of the ScreenCast portal on the session bus (sd-bus), then the PipeWire streams
-// it opens (pipewire_cast.c). The choice of monitors is kept by the portal under a restore token
-// that we keep in the user's state folder.
+// way: a session of the ScreenCast portal (portal_client), then the PipeWire streams it opens
+// (pipewire_cast.c). The choice of monitors is kept by the portal under a restore token that we
+// keep in the user's state folder.
 
 #include "wayland_screen.h"
 
 #include "compositor_frame.h"
 #include "pipewire_cast.h"
+#include "portal_client.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
@@ -18,7 +20,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <vector>
 
 namespace ombrix::wayland
@@ -29,8 +30,6 @@ namespace
 
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* kPortal = "org.freedesktop.portal.Desktop";
-constexpr const char* kPortalPath = "/org/freedesktop/portal/desktop";
 constexpr const char* kScreenCast = "org.freedesktop.portal.ScreenCast";
 
 // The portal may show the user a choice of monitors: a person's time, not a program's.
@@ -45,15 +44,6 @@ constexpr int kFormatAtMostMs = 2000;
 [[noreturn]] void fail(const std::string& what)
 {
     throw PlatformError(Failure::ScreenUnreadable, "the screen cast portal: " + what);
-}
-
-std::string errorText(int r, const sd_bus_error* error = nullptr)
-{
-    if (error && sd_bus_error_is_set(error)) {
-        return std::string(error->name) +
-               (error->message ? std::string(": ") + error->message : "");
-    }
-    return std::strerror(r < 0 ? -r : r);
 }
 
 std::filesystem::path tokenFile()
@@ -71,235 +61,230 @@ std::filesystem::path tokenFile()
     return folder / "Ombrix" / "screen-cast-token";
 }
 
-// Walks an a{sv} at the reader's place; `entry` reads or skips the variant of each key and
-// returns a negative error when the message is not as expected.
-int forEachEntry(sd_bus_message* m, const std::function<int(const std::string&)>& entry)
+std::string systemError(const std::string& what)
 {
-    int r = sd_bus_message_enter_container(m, SD_BUS_TYPE_ARRAY, "{sv}");
-    if (r < 0) {
-        return r;
-    }
-    while ((r = sd_bus_message_enter_container(m, SD_BUS_TYPE_DICT_ENTRY, "sv")) > 0) {
-        const char* key = nullptr;
-        if ((r = sd_bus_message_read(m, "s", &key)) < 0 || (r = entry(key)) < 0 ||
-            (r = sd_bus_message_exit_container(m)) < 0) {
-            return r;
-        }
-    }
-    if (r < 0) {
-        return r;
-    }
-    return sd_bus_message_exit_container(m);
+    return what + ": " + std::strerror(errno);
 }
 
-// Reads a variant that holds a string or an object path.
-int readText(sd_bus_message* m, std::string& into)
+// The folders of `folder` that are missing, made for the user alone. An empty string, or what
+// failed.
+std::string makeFolders(const std::filesystem::path& folder)
 {
-    char type = 0;
-    const char* contents = nullptr;
-    int r = sd_bus_message_peek_type(m, &type, &contents);
-    if (r < 0 || !contents ||
-        (std::strcmp(contents, "s") != 0 && std::strcmp(contents, "o") != 0)) {
-        return r < 0 ? r : sd_bus_message_skip(m, "v");
+    std::filesystem::path made;
+    for (const auto& part : folder) {
+        made /= part;
+        struct stat seen {
+        };
+        if (::stat(made.c_str(), &seen) == 0 && S_ISDIR(seen.st_mode)) {
+            continue;
+        }
+        if (::mkdir(made.c_str(), 0700) != 0) {
+            return systemError(made.string());
+        }
     }
-    const char* text = nullptr;
-    r = sd_bus_message_read(m, "v", contents, &text);
-    if (r >= 0 && text) {
-        into = text;
+    return {};
+}
+
+// Writes `text` to a new file beside `file`, readable by the user alone, and puts it in place of
+// `file` in one step: a reader sees the old token or the new one, never a part. An empty string,
+// or what failed.
+std::string replaceFile(const std::filesystem::path& file, const std::string& text)
+{
+    std::string name = file.string() + ".XXXXXX";
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) {
+        return systemError(name);
     }
-    return r;
+    std::string why;
+    for (size_t done = 0; done < text.size() && why.empty();) {
+        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
+        if (wrote > 0) {
+            done += static_cast<size_t>(wrote);
+        } else if (wrote < 0 && errno != EINTR) {
+            why = systemError(name);
+        }
+    }
+    if (why.empty() && ::fsync(fd) != 0) {
+        why = systemError(name);
+    }
+    if (::close(fd) != 0 && why.empty()) {
+        why = systemError(name);
+    }
+    if (why.empty() && ::rename(name.c_str(), file.c_str()) != 0) {
+        why = systemError(file.string());
+    }
+    if (!why.empty()) {
+        ::unlink(name.c_str());
+    }
+    return why;
+}
+
+// The token lets anyone who has it share the screen without being asked: it is the user's alone.
+void keepToken(const std::filesystem::path& file, const std::string& token)
+{
+    std::string why = makeFolders(file.parent_path());
+    if (why.empty()) {
+        why = replaceFile(file, token + "\n");
+    }
+    if (!why.empty()) {
+        logFallback(LogArea::Capture,
+                    "the screen cast's restore token could not be kept (" + why +
+                      "): the portal will ask for the monitors again at the next start");
+    }
 }
 
 struct Stream {
-    uint32_t node = 0;
-    Rect area{}; // on the layout; empty when the portal did not say
+    portal::Stream told;
     uint64_t seen = 0;
 };
-
-int readPoint(sd_bus_message* m, int& x, int& y)
-{
-    char type = 0;
-    const char* contents = nullptr;
-    int r = sd_bus_message_peek_type(m, &type, &contents);
-    if (r < 0 || !contents || std::strcmp(contents, "(ii)") != 0) {
-        return r < 0 ? r : sd_bus_message_skip(m, "v");
-    }
-    return sd_bus_message_read(m, "v", "(ii)", &x, &y);
-}
-
-int readStreams(sd_bus_message* m, std::vector<Stream>& streams)
-{
-    char type = 0;
-    const char* contents = nullptr;
-    int r = sd_bus_message_peek_type(m, &type, &contents);
-    if (r < 0 || !contents || std::strcmp(contents, "a(ua{sv})") != 0) {
-        return r < 0 ? r : sd_bus_message_skip(m, "v");
-    }
-    if ((r = sd_bus_message_enter_container(m, SD_BUS_TYPE_VARIANT, "a(ua{sv})")) < 0 ||
-        (r = sd_bus_message_enter_container(m, SD_BUS_TYPE_ARRAY, "(ua{sv})")) < 0) {
-        return r;
-    }
-    while ((r = sd_bus_message_enter_container(m, SD_BUS_TYPE_STRUCT, "ua{sv}")) > 0) {
-        Stream s;
-        if ((r = sd_bus_message_read(m, "u", &s.node)) < 0) {
-            return r;
-        }
-        r = forEachEntry(m, [&](const std::string& key) {
-            if (key == "position") {
-                return readPoint(m, s.area.x, s.area.y);
-            }
-            if (key == "size") {
-                return readPoint(m, s.area.width, s.area.height);
-            }
-            return sd_bus_message_skip(m, "v");
-        });
-        if (r < 0 || (r = sd_bus_message_exit_container(m)) < 0) {
-            return r;
-        }
-        streams.push_back(s);
-    }
-    if (r < 0 || (r = sd_bus_message_exit_container(m)) < 0) {
-        return r;
-    }
-    return sd_bus_message_exit_container(m);
-}
 
 } // namespace
 
 struct PortalScreen::Session {
-    sd_bus* bus = nullptr;
-    std::string sender; // our unique name as the portal spells it in request paths
+    // Declared first: it goes last, after the portal session has been closed over it.
+    portal::Connection bus;
     unsigned version = 0;
     unsigned cursorModes = 0;
-    unsigned requests = 0;
-    std::string session;
+    portal::Session portal;
     std::vector<Stream> streams;
     ombrix_cast* cast = nullptr;
     bool active = false;
     // The portal gave a token that restores the user's choice without asking.
     bool restorable = false;
 
-    ~Session()
-    {
-        end();
-        if (bus) {
-            sd_bus_flush_close_unref(bus);
-        }
-    }
+    ~Session() { end(); }
 
     // Ends the cast and the portal's session: the desktop stops showing that the screen is
     // shared.
-    void end()
+    void end() noexcept
     {
         if (cast) {
             ombrix_cast_close(cast);
             cast = nullptr;
         }
         active = false;
-        if (bus && !session.empty()) {
-            sd_bus_call_method(bus,
-                               kPortal,
-                               session.c_str(),
-                               "org.freedesktop.portal.Session",
-                               "Close",
-                               nullptr,
-                               nullptr,
-                               "");
-        }
-        session.clear();
+        portal.close();
         streams.clear();
     }
 
-    // Calls a portal method whose answer comes later as the Response signal of a request object,
-    // and waits for that answer. `arguments` appends what goes before the options; `options`
-    // appends entries to the options' a{sv}. Returns the results, read up to their a{sv}.
-    sd_bus_message* request(const char* method,
-                            const std::function<int(sd_bus_message*)>& arguments,
-                            const std::function<int(sd_bus_message*)>& options,
-                            Clock::time_point until)
+    // Calls a ScreenCast method whose answer comes later, and waits for that answer.
+    portal::Response ask(const char* method,
+                         const portal::Append& arguments,
+                         const portal::Append& options,
+                         Clock::time_point until)
     {
-        const std::string token = "ombrix" + std::to_string(++requests);
-        const std::string path = std::string(kPortalPath) + "/request/" + sender + "/" + token;
-        struct Answer {
-            bool got = false;
-            uint32_t code = 2;
-            sd_bus_message* results = nullptr;
-        } answer;
-        sd_bus_slot* slot = nullptr;
-        int r = sd_bus_match_signal(
-          bus,
-          &slot,
-          nullptr,
-          path.c_str(),
-          "org.freedesktop.portal.Request",
-          "Response",
-          [](sd_bus_message* m, void* data, sd_bus_error*) {
-              auto* a = static_cast<Answer*>(data);
-              if (!a->got && sd_bus_message_read(m, "u", &a->code) >= 0) {
-                  a->got = true;
-                  a->results = sd_bus_message_ref(m);
-              }
-              return 0;
-          },
-          &answer);
-        if (r < 0) {
-            fail(std::string(method) + ": " + errorText(r));
-        }
-        const std::unique_ptr<sd_bus_slot, sd_bus_slot* (*)(sd_bus_slot*)> matched(
-          slot, sd_bus_slot_unref);
-
-        sd_bus_message* call = nullptr;
-        r = sd_bus_message_new_method_call(bus, &call, kPortal, kPortalPath, kScreenCast, method);
-        const std::unique_ptr<sd_bus_message, sd_bus_message* (*)(sd_bus_message*)> owned(
-          call, sd_bus_message_unref);
-        if (r >= 0) {
-            r = arguments(call);
-        }
-        if (r >= 0) {
-            r = sd_bus_message_open_container(call, SD_BUS_TYPE_ARRAY, "{sv}");
-        }
-        if (r >= 0) {
-            r = sd_bus_message_append(call, "{sv}", "handle_token", "s", token.c_str());
-        }
-        if (r >= 0) {
-            r = options(call);
-        }
-        if (r >= 0) {
-            r = sd_bus_message_close_container(call);
-        }
-        if (r < 0) {
-            fail(std::string(method) + ": " + errorText(r));
-        }
-        sd_bus_error error = SD_BUS_ERROR_NULL;
-        sd_bus_message* reply = nullptr;
-        r = sd_bus_call(bus, call, 10'000'000, &error, &reply);
-        sd_bus_message_unref(reply);
-        if (r < 0) {
-            const std::string why = errorText(r, &error);
-            sd_bus_error_free(&error);
-            fail(std::string(method) + ": " + why);
-        }
-        while (!answer.got) {
-            r = sd_bus_process(bus, nullptr);
-            if (r < 0) {
-                fail(std::string(method) + ": " + errorText(r));
-            }
-            if (r > 0) {
-                continue;
-            }
-            const auto left =
-              std::chrono::duration_cast<std::chrono::microseconds>(until - Clock::now());
-            if (left.count() <= 0) {
-                fail(std::string(method) + ": no answer in time");
-            }
-            sd_bus_wait(bus, static_cast<uint64_t>(left.count()));
-        }
+        portal::Request request(bus, kScreenCast, method, arguments, options);
+        portal::Response answer = request.wait(until);
         if (answer.code != 0) {
-            sd_bus_message_unref(answer.results);
             fail(std::string(method) +
                  (answer.code == 1 ? ": the user said no" : ": refused by the portal"));
         }
-        return answer.results;
+        return answer;
+    }
+
+    // The portal's session, the user's choice of monitors, and their streams. Throws, leaving
+    // the portal's session to the caller to end.
+    void open(Clock::time_point until)
+    {
+        streams.clear();
+        // The portal makes the session as it takes the call: it is ours to close from then on,
+        // also when no answer comes.
+        const std::string sessionToken = bus.token();
+        portal = portal::Session(bus, bus.sessionPath(sessionToken));
+        const portal::Response created = ask(
+          "CreateSession",
+          {},
+          [&](sd_bus_message* m) {
+              return portal::appendText(m, "session_handle_token", sessionToken);
+          },
+          Clock::now() + kAnswerAtMost);
+        if (!portal.adopt(created)) {
+            fail("CreateSession gave no session");
+        }
+
+        std::string restore;
+        const std::filesystem::path file = tokenFile();
+        if (!file.empty() && version >= 4) {
+            std::ifstream(file) >> restore;
+        }
+        ask(
+          "SelectSources",
+          [&](sd_bus_message* m) { return sd_bus_message_append(m, "o", portal.path().c_str()); },
+          [&](sd_bus_message* m) {
+              // Monitors, all of them where the portal lets the user pick several; the pointer
+              // left out of the picture where the portal can.
+              int r = portal::appendUint(m, "types", 1u);
+              if (r >= 0) {
+                  r = portal::appendBool(m, "multiple", true);
+              }
+              if (r >= 0 && (cursorModes & 1u)) {
+                  r = portal::appendUint(m, "cursor_mode", 1u);
+              }
+              if (r >= 0 && version >= 4) {
+                  r = portal::appendUint(m, "persist_mode", 2u);
+              }
+              if (r >= 0 && !restore.empty()) {
+                  r = portal::appendText(m, "restore_token", restore);
+              }
+              return r;
+          },
+          Clock::now() + kAnswerAtMost);
+
+        const portal::Response started = ask(
+          "Start",
+          [&](sd_bus_message* m) {
+              return sd_bus_message_append(m, "os", portal.path().c_str(), "");
+          },
+          {},
+          std::max(until, Clock::now() + kChoiceAtMost));
+        std::string newToken;
+        std::vector<portal::Stream> told;
+        sd_bus_message* results = started.results();
+        const int r =
+          !results ? -EBADMSG : portal::forEachEntry(results, [&](const std::string& key) {
+              if (key == "streams") {
+                  return portal::readStreams(results, told);
+              }
+              if (key == "restore_token") {
+                  return portal::readText(results, newToken);
+              }
+              return portal::skipValue(results);
+          });
+        if (r < 0 || told.empty()) {
+            fail("Start gave no stream");
+        }
+        for (const portal::Stream& stream : told) {
+            streams.push_back({ stream, 0 });
+        }
+        restorable = !newToken.empty();
+        if (restorable && !file.empty()) {
+            keepToken(file, newToken);
+        }
+
+        const portal::Message reply = bus.call(
+          portal::kPath,
+          kScreenCast,
+          "OpenPipeWireRemote",
+          [&](sd_bus_message* m) {
+              return sd_bus_message_append(m, "oa{sv}", portal.path().c_str(), 0);
+          },
+          kAnswerAtMost);
+        int lent = -1;
+        const int got = sd_bus_message_read(reply.get(), "h", &lent);
+        const int fd = got >= 0 ? fcntl(lent, F_DUPFD_CLOEXEC, 3) : -1;
+        if (fd < 0) {
+            fail(std::string("OpenPipeWireRemote: ") + std::strerror(got < 0 ? -got : errno));
+        }
+        std::vector<uint32_t> nodes;
+        for (const Stream& stream : streams) {
+            nodes.push_back(stream.told.node);
+        }
+        char reason[200] = {};
+        cast =
+          ombrix_cast_open(fd, nodes.data(), static_cast<int>(nodes.size()), reason, sizeof reason);
+        if (!cast) {
+            fail(reason);
+        }
     }
 };
 
@@ -315,36 +300,24 @@ bool PortalScreen::available(std::string& why)
     if (session_) {
         return true;
     }
-    auto s = std::make_unique<Session>();
-    int r = sd_bus_open_user(&s->bus);
-    if (r < 0) {
-        why = "no session bus for the screen cast portal: " + errorText(r);
+    std::unique_ptr<Session> s;
+    try {
+        s = std::make_unique<Session>();
+    } catch (const portal::Error& e) {
+        why = std::string("no session bus for the screen cast portal (") + e.what() + ")";
         return false;
     }
-    const char* unique = nullptr;
-    if ((r = sd_bus_get_unique_name(s->bus, &unique)) < 0 || !unique) {
-        why = "the session bus gave us no name: " + errorText(r);
+    try {
+        s->version = s->bus.property(kScreenCast, "version", kAnswerAtMost);
+    } catch (const portal::Error& e) {
+        why = std::string("no screen cast portal on the session bus (") + e.what() + ")";
         return false;
     }
-    s->sender = unique + 1;
-    std::replace(s->sender.begin(), s->sender.end(), '.', '_');
-    sd_bus_error error = SD_BUS_ERROR_NULL;
-    uint32_t version = 0;
-    r = sd_bus_get_property_trivial(
-      s->bus, kPortal, kPortalPath, kScreenCast, "version", &error, 'u', &version);
-    if (r < 0) {
-        why = "no screen cast portal on the session bus (" + errorText(r, &error) + ")";
-        sd_bus_error_free(&error);
-        return false;
+    try {
+        s->cursorModes = s->bus.property(kScreenCast, "AvailableCursorModes", kAnswerAtMost);
+    } catch (const portal::Error&) {
+        s->cursorModes = 0; // the pointer then shows as the portal likes
     }
-    uint32_t modes = 0;
-    if (sd_bus_get_property_trivial(
-          s->bus, kPortal, kPortalPath, kScreenCast, "AvailableCursorModes", &error, 'u', &modes) <
-        0) {
-        sd_bus_error_free(&error);
-    }
-    s->version = version;
-    s->cursorModes = modes;
     session_ = std::move(s);
     return true;
 }
@@ -358,114 +331,16 @@ void PortalScreen::prepare(const Rect&, Clock::time_point until)
     }
     Session& s = *session_;
     if (!s.cast) {
-        s.streams.clear();
-        sd_bus_message* created = s.request(
-          "CreateSession",
-          [](sd_bus_message*) { return 0; },
-          [&s](sd_bus_message* m) {
-              const std::string token = "ombrix" + std::to_string(++s.requests);
-              return sd_bus_message_append(m, "{sv}", "session_handle_token", "s", token.c_str());
-          },
-          Clock::now() + kAnswerAtMost);
-        s.session.clear();
-        const int r = forEachEntry(created, [&](const std::string& key) {
-            return key == "session_handle" ? readText(created, s.session)
-                                           : sd_bus_message_skip(created, "v");
-        });
-        sd_bus_message_unref(created);
-        if (r < 0 || s.session.empty()) {
-            fail("CreateSession gave no session");
-        }
-
-        std::string token;
-        const std::filesystem::path file = tokenFile();
-        if (!file.empty() && s.version >= 4) {
-            std::ifstream(file) >> token;
-        }
-        sd_bus_message_unref(s.request(
-          "SelectSources",
-          [&](sd_bus_message* m) { return sd_bus_message_append(m, "o", s.session.c_str()); },
-          [&](sd_bus_message* m) {
-              // Monitors, all of them where the portal lets the user pick several; the pointer
-              // left out of the picture where the portal can.
-              int r = sd_bus_message_append(m, "{sv}", "types", "u", 1u);
-              if (r >= 0) {
-                  r = sd_bus_message_append(m, "{sv}", "multiple", "b", 1);
-              }
-              if (r >= 0 && (s.cursorModes & 1u)) {
-                  r = sd_bus_message_append(m, "{sv}", "cursor_mode", "u", 1u);
-              }
-              if (r >= 0 && s.version >= 4) {
-                  r = sd_bus_message_append(m, "{sv}", "persist_mode", "u", 2u);
-              }
-              if (r >= 0 && !token.empty()) {
-                  r = sd_bus_message_append(m, "{sv}", "restore_token", "s", token.c_str());
-              }
-              return r;
-          },
-          Clock::now() + kAnswerAtMost));
-
-        sd_bus_message* started = s.request(
-          "Start",
-          [&](sd_bus_message* m) { return sd_bus_message_append(m, "os", s.session.c_str(), ""); },
-          [](sd_bus_message*) { return 0; },
-          std::max(until, Clock::now() + kChoiceAtMost));
-        std::string newToken;
-        const int r2 = forEachEntry(started, [&](const std::string& key) {
-            if (key == "streams") {
-                return readStreams(started, s.streams);
-            }
-            if (key == "restore_token") {
-                return readText(started, newToken);
-            }
-            return sd_bus_message_skip(started, "v");
-        });
-        sd_bus_message_unref(started);
-        if (r2 < 0 || s.streams.empty()) {
-            fail("Start gave no stream");
-        }
-        s.restorable = !newToken.empty();
-        if (!newToken.empty() && !file.empty()) {
-            std::error_code ignored;
-            std::filesystem::create_directories(file.parent_path(), ignored);
-            std::ofstream(file, std::ios::trunc) << newToken << '\n';
-        }
-
-        sd_bus_error error = SD_BUS_ERROR_NULL;
-        sd_bus_message* reply = nullptr;
-        int r3 = sd_bus_call_method(s.bus,
-                                    kPortal,
-                                    kPortalPath,
-                                    kScreenCast,
-                                    "OpenPipeWireRemote",
-                                    &error,
-                                    &reply,
-                                    "oa{sv}",
-                                    s.session.c_str(),
-                                    0);
-        int fd = -1;
-        if (r3 >= 0) {
-            int lent = -1;
-            r3 = sd_bus_message_read(reply, "h", &lent);
-            if (r3 >= 0) {
-                fd = fcntl(lent, F_DUPFD_CLOEXEC, 3);
-            }
-        }
-        sd_bus_message_unref(reply);
-        if (fd < 0) {
-            const std::string reason = errorText(r3 < 0 ? r3 : errno, &error);
-            sd_bus_error_free(&error);
-            fail("OpenPipeWireRemote: " + reason);
-        }
-        std::vector<uint32_t> nodes;
-        for (const Stream& stream : s.streams) {
-            nodes.push_back(stream.node);
-        }
-        char reason[200] = {};
-        s.cast =
-          ombrix_cast_open(fd, nodes.data(), static_cast<int>(nodes.size()), reason, sizeof reason);
-        if (!s.cast) {
-            fail(reason);
+        // A cast that fails half-way ends at once: the desktop would otherwise go on showing the
+        // screen as shared, and the next grab would start another beside it.
+        try {
+            s.open(until);
+        } catch (const portal::Error& e) {
+            s.end();
+            fail(e.what());
+        } catch (...) {
+            s.end();
+            throw;
         }
     }
     if (!s.active) {
@@ -480,7 +355,7 @@ void PortalScreen::prepare(const Rect&, Clock::time_point until)
 // portal told nothing is the only monitor.
 Rect PortalScreen::placed(size_t stream) const
 {
-    const Rect told = session_->streams[stream].area;
+    const Rect told = session_->streams[stream].told.area;
     for (const Rect& m : monitors_) {
         if (told.width > 0 ? (m.x == told.x && m.y == told.y) : monitors_.size() == 1) {
             return m;
