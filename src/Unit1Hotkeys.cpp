@@ -11,7 +11,7 @@
 
 #include <QSocketNotifier>
 #include <QTimer>
-#if QT_CONFIG(dbus)
+#ifdef OMBRIX_DESKTOP_PORTAL
 #include "PortalShortcuts.h"
 #endif
 
@@ -103,7 +103,7 @@ void TForm1::runShortcut(int action)
 // About panel says that the shortcuts need the focus.
 void TForm1::bindDesktopShortcuts()
 {
-#if QT_CONFIG(dbus)
+#ifdef OMBRIX_DESKTOP_PORTAL
     if (!ombrix::platform().underWayland()) {
         return;
     }
