@@ -123,16 +123,20 @@ void GlobalShortcuts::bind(const std::vector<Shortcut>& shortcuts, const std::st
     }
 }
 
+bool GlobalShortcuts::endsOn(portal::Response& answer, const std::string& asked)
+{
+    if (answer.failure.empty() && answer.code == 0) {
+        return false;
+    }
+    session_.close();
+    fail(!answer.failure.empty() ? "The desktop portal failed: " + answer.failure
+                                 : refusal(answer.code, asked));
+    return true;
+}
+
 void GlobalShortcuts::sessionCreated(portal::Response& created)
 {
-    if (!created.failure.empty()) {
-        session_.close();
-        fail("The desktop portal failed: " + created.failure);
-        return;
-    }
-    if (created.code != 0) {
-        session_.close();
-        fail(refusal(created.code, "start a global shortcuts session"));
+    if (endsOn(created, "start a global shortcuts session")) {
         return;
     }
     if (!session_.adopt(created)) {
@@ -171,14 +175,7 @@ void GlobalShortcuts::sessionCreated(portal::Response& created)
 
 void GlobalShortcuts::shortcutsBound(portal::Response& answer)
 {
-    if (!answer.failure.empty()) {
-        session_.close();
-        fail("The desktop portal failed: " + answer.failure);
-        return;
-    }
-    if (answer.code != 0) {
-        session_.close();
-        fail(refusal(answer.code, "bind the global shortcuts"));
+    if (endsOn(answer, "bind the global shortcuts")) {
         return;
     }
     for (const Shortcut& shortcut : wanted_) {

@@ -60,6 +60,9 @@ public:
     const std::map<int, std::string>& triggers() const { return triggers_; }
 
 private:
+    // A failed or refused answer ends the session and says why (`asked`: what the portal was
+    // asked to do); true then.
+    bool endsOn(portal::Response& answer, const std::string& asked);
     void sessionCreated(portal::Response& created);
     void shortcutsBound(portal::Response& answer);
     void portalActivated(sd_bus_message* m);

@@ -716,19 +716,44 @@ int readText(sd_bus_message* m, std::string& into)
     return 1;
 }
 
-int readStreams(sd_bus_message* m, std::vector<Stream>& into)
+namespace
 {
-    int r = variantOf(m, "a(ua{sv})");
+
+// Walks a variant that holds an array of (<head>a{sv}) structures, `signature` the variant's
+// ("a(ua{sv})"): `structure` reads each one's members. A variant of another type is skipped.
+int forEachStructure(sd_bus_message* m,
+                     const char* signature,
+                     const std::function<int()>& structure)
+{
+    int r = variantOf(m, signature);
     if (r <= 0) {
         return r;
     }
-    if ((r = sd_bus_message_enter_container(m, SD_BUS_TYPE_VARIANT, "a(ua{sv})")) < 0 ||
-        (r = sd_bus_message_enter_container(m, SD_BUS_TYPE_ARRAY, "(ua{sv})")) < 0) {
+    const std::string array = signature + 1;                       // "(ua{sv})"
+    const std::string members = array.substr(1, array.size() - 2); // "ua{sv}"
+    if ((r = sd_bus_message_enter_container(m, SD_BUS_TYPE_VARIANT, signature)) < 0 ||
+        (r = sd_bus_message_enter_container(m, SD_BUS_TYPE_ARRAY, array.c_str())) < 0) {
         return r;
     }
-    while ((r = sd_bus_message_enter_container(m, SD_BUS_TYPE_STRUCT, "ua{sv}")) > 0) {
+    while ((r = sd_bus_message_enter_container(m, SD_BUS_TYPE_STRUCT, members.c_str())) > 0) {
+        if ((r = structure()) < 0 || (r = sd_bus_message_exit_container(m)) < 0) {
+            return r;
+        }
+    }
+    if (r < 0 || (r = sd_bus_message_exit_container(m)) < 0) {
+        return r;
+    }
+    return sd_bus_message_exit_container(m);
+}
+
+} // namespace
+
+int readStreams(sd_bus_message* m, std::vector<Stream>& into)
+{
+    return forEachStructure(m, "a(ua{sv})", [&] {
         Stream s;
-        if ((r = sd_bus_message_read(m, "u", &s.node)) < 0) {
+        int r = sd_bus_message_read(m, "u", &s.node);
+        if (r < 0) {
             return r;
         }
         r = forEachEntry(m, [&](const std::string& key) {
@@ -740,15 +765,11 @@ int readStreams(sd_bus_message* m, std::vector<Stream>& into)
             }
             return skipValue(m);
         });
-        if (r < 0 || (r = sd_bus_message_exit_container(m)) < 0) {
-            return r;
+        if (r >= 0) {
+            into.push_back(s);
         }
-        into.push_back(s);
-    }
-    if (r < 0 || (r = sd_bus_message_exit_container(m)) < 0) {
         return r;
-    }
-    return sd_bus_message_exit_container(m);
+    });
 }
 
 std::string Item::text(const std::string& key) const
@@ -763,18 +784,11 @@ std::string Item::text(const std::string& key) const
 
 int readItems(sd_bus_message* m, std::vector<Item>& into)
 {
-    int r = variantOf(m, "a(sa{sv})");
-    if (r <= 0) {
-        return r;
-    }
-    if ((r = sd_bus_message_enter_container(m, SD_BUS_TYPE_VARIANT, "a(sa{sv})")) < 0 ||
-        (r = sd_bus_message_enter_container(m, SD_BUS_TYPE_ARRAY, "(sa{sv})")) < 0) {
-        return r;
-    }
-    while ((r = sd_bus_message_enter_container(m, SD_BUS_TYPE_STRUCT, "sa{sv}")) > 0) {
+    return forEachStructure(m, "a(sa{sv})", [&] {
         Item item;
         const char* id = nullptr;
-        if ((r = sd_bus_message_read(m, "s", &id)) < 0) {
+        int r = sd_bus_message_read(m, "s", &id);
+        if (r < 0) {
             return r;
         }
         item.id = id ? id : "";
@@ -786,15 +800,11 @@ int readItems(sd_bus_message* m, std::vector<Item>& into)
             }
             return got;
         });
-        if (r < 0 || (r = sd_bus_message_exit_container(m)) < 0) {
-            return r;
+        if (r >= 0) {
+            into.push_back(std::move(item));
         }
-        into.push_back(std::move(item));
-    }
-    if (r < 0 || (r = sd_bus_message_exit_container(m)) < 0) {
         return r;
-    }
-    return sd_bus_message_exit_container(m);
+    });
 }
 
 int appendText(sd_bus_message* m, const char* key, const std::string& value)

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ombrix::win
@@ -255,10 +256,9 @@ void DesktopScreen::settle(bool hidden, grab::Clock::time_point)
         Dwm::get().flush();
         Dwm::get().flush();
     } else {
-        Pixels now;
-        now.width = shown_.width;
-        now.height = shown_.height;
-        waitUntilChanged(area_, shown_, now);
+        settled_.width = shown_.width;
+        settled_.height = shown_.height;
+        waitUntilChanged(area_, shown_, settled_);
     }
 }
 
@@ -266,13 +266,21 @@ int DesktopScreen::read(const Rect& area, Pixels& into, grab::Clock::time_point)
 {
     into.width = std::max(area.width, 0);
     into.height = std::max(area.height, 0);
-    copyDesktop(area.x, area.y, into);
+    if (!settled_.argb.empty() && area.x == area_.x && area.y == area_.y &&
+        settled_.width == into.width && settled_.height == into.height) {
+        // The wait's last read is the first picture: the screen agreed with it twice already.
+        into = std::move(settled_);
+        settled_ = {};
+    } else {
+        copyDesktop(area.x, area.y, into);
+    }
     return 1;
 }
 
 void DesktopScreen::finished() noexcept
 {
     shown_ = {};
+    settled_ = {};
 }
 
 } // namespace ombrix::win

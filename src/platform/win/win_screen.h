@@ -45,7 +45,8 @@ public:
 private:
     Rect area_{};
     bool composing_ = false;
-    Pixels shown_; // the screen with the window, where nothing composes
+    Pixels shown_;   // the screen with the window, where nothing composes
+    Pixels settled_; // the screen once it changed and settled, there
 };
 
 } // namespace ombrix::win

@@ -293,31 +293,59 @@ private:
     bool unmapped_ = false;
 };
 
-ShapeHider::ShapeHider(Display* d, Window window, const Rect& root, bool telltales)
+struct WindowHider::Look {
+    std::optional<XWindowAttributes> viewable;
+    Shape shape;
+};
+
+WindowHider::WindowHider(Display* d, Window window, const Rect& root)
   : d_(d)
   , window_(window)
   , root_(root)
+{
+}
+
+WindowHider::~WindowHider() = default;
+
+const WindowHider::Look& WindowHider::look()
+{
+    if (!look_) {
+        look_ = std::make_unique<Look>();
+        look_->viewable = viewableAttributes(d_, window_);
+        if (look_->viewable && extensions(d_).shape) {
+            look_->shape = shapeOf(d_, window_);
+        }
+    }
+    return *look_;
+}
+
+std::vector<grab::Telltale> WindowHider::telltales(const Rect& area)
+{
+    const Look& window = look();
+    if (!window.viewable || !extensions(d_).shape) {
+        return {};
+    }
+    return opaqueInside(d_, window_, window.shape, windowArea(d_, window_), intersect(area, root_));
+}
+
+// The shapes come back, the window's before its frame's, as the members go.
+ShapeHider::ShapeHider(Display* d, Window window, const Rect& root, bool telltales)
+  : WindowHider(d, window, root)
   , telltales_(telltales)
 {
 }
 
-ShapeHider::~ShapeHider()
-{
-    show();
-}
+ShapeHider::~ShapeHider() = default;
 
 std::vector<grab::Telltale> ShapeHider::telltales(const Rect& area)
 {
-    if (!telltales_ || !extensions(d_).shape || !viewableAttributes(d_, window_)) {
-        return {};
-    }
-    return opaqueInside(
-      d_, window_, shapeOf(d_, window_), windowArea(d_, window_), intersect(area, root_));
+    return telltales_ ? WindowHider::telltales(area) : std::vector<grab::Telltale>{};
 }
 
 bool ShapeHider::hide()
 {
-    if (!viewableAttributes(d_, window_)) {
+    const Look& window = look();
+    if (!window.viewable) {
         return false;
     }
     if (extensions(d_).shape) {
@@ -327,7 +355,7 @@ bool ShapeHider::hide()
         if (top != window_) {
             frame_ = std::make_unique<HiddenShape>(d_, top, shapeOf(d_, top));
         }
-        client_ = std::make_unique<HiddenShape>(d_, window_, shapeOf(d_, window_));
+        client_ = std::make_unique<HiddenShape>(d_, window_, window.shape);
     }
     XSync(d_, False);
     return true;
@@ -340,34 +368,21 @@ void ShapeHider::show() noexcept
     XFlush(d_);
 }
 
+// The window's contents come back as the member goes.
 SeeThroughHider::SeeThroughHider(Display* d, Window window, const Rect& root)
-  : d_(d)
-  , window_(window)
-  , root_(root)
+  : WindowHider(d, window, root)
 {
 }
 
-SeeThroughHider::~SeeThroughHider()
-{
-    show();
-}
-
-std::vector<grab::Telltale> SeeThroughHider::telltales(const Rect& area)
-{
-    if (!extensions(d_).shape || !viewableAttributes(d_, window_)) {
-        return {};
-    }
-    return opaqueInside(
-      d_, window_, shapeOf(d_, window_), windowArea(d_, window_), intersect(area, root_));
-}
+SeeThroughHider::~SeeThroughHider() = default;
 
 bool SeeThroughHider::hide()
 {
-    const std::optional<XWindowAttributes> viewable = viewableAttributes(d_, window_);
-    if (!viewable) {
+    const Look& window = look();
+    if (!window.viewable) {
         return false;
     }
-    hidden_ = std::make_unique<SeeThroughWindow>(d_, window_, *viewable);
+    hidden_ = std::make_unique<SeeThroughWindow>(d_, window_, *window.viewable);
     XSync(d_, False);
     return true;
 }

@@ -25,7 +25,29 @@ Rect windowArea(Display* d, Window window);
 // extension.
 bool setWindowShape(Display* d, Window window, const std::vector<Rect>& parts);
 
-class ShapeHider final : public grab::WindowHider
+// What both hiders share: the window as it was read once, before it left the screen (whether
+// it is on the screen, and its shape), and its telltales.
+class WindowHider : public grab::WindowHider
+{
+public:
+    ~WindowHider() override;
+    std::vector<grab::Telltale> telltales(const Rect& area) override;
+
+protected:
+    struct Look;
+    WindowHider(Display* d, Window window, const Rect& root);
+    // Read from the server at the first call, the same for the rest of the grab.
+    const Look& look();
+
+    Display* d_;
+    Window window_;
+
+private:
+    Rect root_;
+    std::unique_ptr<Look> look_;
+};
+
+class ShapeHider final : public WindowHider
 {
 public:
     // `root`: the root's area (pixels beyond it are never read). `telltales`: whether to read
@@ -39,28 +61,21 @@ public:
 
 private:
     class HiddenShape;
-    Display* d_;
-    Window window_;
-    Rect root_;
     bool telltales_;
     std::unique_ptr<HiddenShape> frame_, client_; // put back in the reverse order
 };
 
-class SeeThroughHider final : public grab::WindowHider
+class SeeThroughHider final : public WindowHider
 {
 public:
     SeeThroughHider(Display* d, Window window, const Rect& root);
     ~SeeThroughHider() override;
 
-    std::vector<grab::Telltale> telltales(const Rect& area) override;
     bool hide() override;
     void show() noexcept override;
 
 private:
     class SeeThroughWindow;
-    Display* d_;
-    Window window_;
-    Rect root_;
     std::unique_ptr<SeeThroughWindow> hidden_;
 };
 
