@@ -4,6 +4,7 @@
 
 #include "ClipboardPicture.h"
 #include "Errors.h"
+#include "Log.h"
 #include "Unit2.h"
 #include "Unit3.h"
 #include "Unit4.h"
@@ -85,6 +86,8 @@ TForm1::TForm1()
     guarded([this] { FormResize(this); });
     show();
     activateWindow();
+    shownAt_ = geometry();
+    sinceShown_.start();
 }
 
 TForm1::~TForm1()
@@ -265,6 +268,29 @@ void TForm1::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     guarded([this] { FormResize(this); });
+    // A tiling window manager (i3, bspwm, herbstluftwm, xmonad) gives a new window a tile of
+    // its own choosing, where the frame could be neither placed nor moved. That is the only
+    // size that comes unasked so soon after the start: the frame then asks to float.
+    constexpr qint64 kTiledWithinMs = 3000;
+    if (!floatAsked_ && sinceShown_.isValid() && sinceShown_.elapsed() < kTiledWithinMs &&
+        drag_ == Drag::None && !maximised_ && size() != shownAt_.size()) {
+        floatAsked_ = true;
+        QTimer::singleShot(0, this, [this] { guarded([this] { floatOverTiling(); }); });
+    }
+}
+
+void TForm1::floatOverTiling()
+{
+    // A dialog, and one transient for the program's leader window: tiling managers float
+    // both (xmonad the latter only). Changing the type takes the window off the screen; it
+    // comes back where and as it was first shown, since the manager places a floating window
+    // as it likes.
+    qCInfo(lcPlatform) << "the window manager gave the frame" << geometry() << "instead of"
+                       << shownAt_ << ": it is shown again as a dialog, which floats";
+    setWindowFlag(Qt::Dialog, true);
+    show();
+    setGeometry(shownAt_);
+    activateWindow();
 }
 
 void TForm1::closeEvent(QCloseEvent* event)

@@ -5,6 +5,7 @@
 #include "Rules.h"
 #include "platform.h"
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QWidget>
 
@@ -174,6 +175,7 @@ private:
     void dimWatchTimer();
     void sleepUntilKeys();
     void bindDesktopShortcuts();
+    void floatOverTiling();
 
     bool wakuSaidai = false;
     struct Shape {
@@ -189,7 +191,11 @@ private:
     } drag_ = Drag::None;
     QPoint dragPressed_;
     QRect dragStart_;
+    QPoint dragStartPosition_; // pos(): with the window manager's frame
     bool maximised_ = false;
+    QRect shownAt_;            // where the frame was first shown
+    QElapsedTimer sinceShown_; // since then
+    bool floatAsked_ = false;
     bool sizingCursor_ = false;
     bool composited_ = true;
     QTimer* dimWatch_ = nullptr;        // a faint handle's leave, where the server sends none

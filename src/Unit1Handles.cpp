@@ -161,6 +161,10 @@ void TForm1::StartWindowDrag()
 {
     drag_ = Drag::Move;
     dragStart_ = geometry();
+    // A border the window manager drew on the window itself lies outside pos() too.
+    const int border = qRound(ombrix::platform().windowBorder(static_cast<uintptr_t>(winId())) /
+                              devicePixelRatioF());
+    dragStartPosition_ = pos() - QPoint(border, border);
     if (sizingCursor_) {
         QGuiApplication::restoreOverrideCursor();
         sizingCursor_ = false;
@@ -183,8 +187,10 @@ void TForm1::handleDragged(QPointF globalPosition)
 {
     const QPoint offset = globalPosition.toPoint() - dragPressed_;
     if (drag_ == Drag::Move) {
-        // The pressed point stays under the pointer.
-        move(dragStart_.topLeft() + offset);
+        // The pressed point stays under the pointer. A move asks for the position of the
+        // window manager's frame (its title bar, its border), which pos() is, where geometry()
+        // is the window's own: the two differ by that frame (awesome's 22 pixels).
+        move(dragStartPosition_ + offset);
     } else if (drag_ == Drag::Resize) {
         // The top-left corner stays; the bottom-right corner follows the pointer.
         resize(std::max(kMinimumSide, dragStart_.width() + offset.x()),

@@ -91,6 +91,7 @@ int grabUnder(WindowHider& hider,
             times->settled = nowNs();
         }
         scale = source.read(area, into, hiddenAt + policy.readAtMost);
+        int reads = 1;
         // A compositor shows the change when its turn comes, which on a busy machine can be
         // after the screen seemed to have settled: while the picture shows the window, the
         // screen is asked again, a few times at most.
@@ -108,11 +109,15 @@ int grabUnder(WindowHider& hider,
                 times->settled = nowNs();
             }
             scale = source.read(area, into, hiddenAt + policy.readAtMost);
+            ++reads;
             shown = stillShown(telltales, area, into, scale);
         }
         if (shown) {
-            logFallback(LogArea::Capture,
-                        "the window still showed in the picture after the last read");
+            // A picture with the window in it is not the desktop's: better none at all.
+            throw PlatformError(Failure::ScreenUnreadable,
+                                "the window still showed in the picture after " +
+                                  std::to_string(reads) +
+                                  " reads: the screen did not repaint what it covered");
         }
         if (times) {
             times->read = nowNs();

@@ -149,6 +149,11 @@ public:
     // rectangle when the system cannot tell.
     virtual Rect windowArea(uintptr_t window) = 0;
 
+    // The width of a border that the window manager drew on a top-level window of ours itself
+    // (bspwm, xmonad), in device pixels; 0 when it has none. A request to move the window
+    // places the border's outer corner, not the window's.
+    virtual int windowBorder(uintptr_t /*window*/) { return 0; }
+
     // The desktop under a top-level window of ours, as it shows without the window: `area` (device
     // pixels of the desktop, like copyDesktop's) is read once the window, and any frame the
     // window manager put around it, is off the screen and what it covered has been repainted.

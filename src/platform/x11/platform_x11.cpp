@@ -48,6 +48,23 @@ public:
         return x11::windowArea(d, static_cast<Window>(window));
     }
 
+    int windowBorder(uintptr_t window) override
+    {
+        Display* d = x11::tryConnection();
+        if (!d) {
+            return 0;
+        }
+        x11::ErrorTrap trap(d);
+        Window root = 0;
+        int x = 0, y = 0;
+        unsigned int w = 0, h = 0, border = 0, depth = 0;
+        if (!XGetGeometry(d, static_cast<Window>(window), &root, &x, &y, &w, &h, &border, &depth) ||
+            trap.failed()) {
+            return 0;
+        }
+        return static_cast<int>(border);
+    }
+
     void grabUnder(uintptr_t window, const Rect& area, Pixels& into, GrabTimes* times) override
     {
         Display* d = x11::connection();

@@ -223,15 +223,21 @@ private:
     bool valid_ = false;
 };
 
-// A window made wholly see-through for a moment, for a display server that draws it as its
-// pixels say (XWayland under a Wayland compositor, which knows nothing of its shape): its
-// contents are kept aside and put back after. Nothing changes for the window manager, which
-// would place a window that had been unmapped afresh. A window without alpha is unmapped
-// instead: it can only be ours and override-redirect there, which no manager places.
-class SeeThroughHider::SeeThroughWindow
+// A window made wholly see-through for a moment, for whoever draws it as its pixels say: a
+// Wayland compositor under XWayland, which knows nothing of X shapes, and a compositing manager
+// that paints windows by their contents whatever their shape (mutter). Its contents are kept
+// aside and put back after. Nothing changes for the window manager, which would place a window
+// that had been unmapped afresh, nor for a compositing manager that fades a window whose
+// opacity changes. A window without alpha cannot be made see-through: it is unmapped instead
+// where `unmapWithoutAlpha` allows (under XWayland it can only be ours and override-redirect,
+// which no manager places), and left as it is otherwise.
+class SeeThroughWindow
 {
 public:
-    SeeThroughWindow(Display* d, Window window, const XWindowAttributes& attributes)
+    SeeThroughWindow(Display* d,
+                     Window window,
+                     const XWindowAttributes& attributes,
+                     bool unmapWithoutAlpha)
       : d_(d)
       , window_(window)
     {
@@ -240,6 +246,9 @@ public:
             return;
         }
         if (attributes.depth != 32) {
+            if (!unmapWithoutAlpha) {
+                return;
+            }
             XUnmapWindow(d, window);
             unmapped_ = !trap.failed();
             return;
@@ -328,10 +337,11 @@ std::vector<grab::Telltale> WindowHider::telltales(const Rect& area)
     return opaqueInside(d_, window_, window.shape, windowArea(d_, window_), intersect(area, root_));
 }
 
-// The shapes come back, the window's before its frame's, as the members go.
-ShapeHider::ShapeHider(Display* d, Window window, const Rect& root, bool telltales)
+// The contents come back first, then the shapes, the window's before its frame's, as the
+// members go.
+ShapeHider::ShapeHider(Display* d, Window window, const Rect& root, bool composited)
   : WindowHider(d, window, root)
-  , telltales_(telltales)
+  , composited_(composited)
 {
 }
 
@@ -339,7 +349,7 @@ ShapeHider::~ShapeHider() = default;
 
 std::vector<grab::Telltale> ShapeHider::telltales(const Rect& area)
 {
-    return telltales_ ? WindowHider::telltales(area) : std::vector<grab::Telltale>{};
+    return composited_ ? WindowHider::telltales(area) : std::vector<grab::Telltale>{};
 }
 
 bool ShapeHider::hide()
@@ -348,6 +358,10 @@ bool ShapeHider::hide()
     if (!window.viewable) {
         return false;
     }
+    // Under a compositing manager a window with alpha is made see-through, and keeps its
+    // shape: mutter paints a window whose shape went empty as it last saw it, see-through or
+    // not, until the shape comes back.
+    const bool seeThrough = composited_ && window.viewable->depth == 32;
     if (extensions(d_).shape) {
         // The frame first: shaped alone, the window would leave the window manager's frame
         // showing its background for a moment.
@@ -355,7 +369,12 @@ bool ShapeHider::hide()
         if (top != window_) {
             frame_ = std::make_unique<HiddenShape>(d_, top, shapeOf(d_, top));
         }
-        client_ = std::make_unique<HiddenShape>(d_, window_, window.shape);
+        if (!seeThrough) {
+            client_ = std::make_unique<HiddenShape>(d_, window_, window.shape);
+        }
+    }
+    if (seeThrough) {
+        contents_ = std::make_unique<SeeThroughWindow>(d_, window_, *window.viewable, false);
     }
     XSync(d_, False);
     return true;
@@ -363,6 +382,7 @@ bool ShapeHider::hide()
 
 void ShapeHider::show() noexcept
 {
+    contents_.reset();
     client_.reset();
     frame_.reset();
     XFlush(d_);
@@ -382,7 +402,7 @@ bool SeeThroughHider::hide()
     if (!window.viewable) {
         return false;
     }
-    hidden_ = std::make_unique<SeeThroughWindow>(d_, window_, *window.viewable);
+    hidden_ = std::make_unique<SeeThroughWindow>(d_, window_, *window.viewable, true);
     XSync(d_, False);
     return true;
 }

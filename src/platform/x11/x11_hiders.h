@@ -2,7 +2,9 @@
 // Our windows off the screen for a grab, without the window manager noticing: no unmap, which
 // would have it place the window afresh or lose its state.
 //   - ShapeHider: the window's bounding shape emptied, and the window manager's frame around
-//     it too (an X server that draws what the shapes say);
+//     it too (an X server that draws what the shapes say); under a compositing manager its
+//     contents are made see-through as well, since some (mutter) paint a window whatever its
+//     shape;
 //   - SeeThroughHider: the window's contents made wholly transparent (XWayland, whose Wayland
 //     compositor knows nothing of X shapes).
 // Both read the window's telltale pixels from the window itself before it goes.
@@ -20,6 +22,9 @@ namespace ombrix::x11
 
 // Where a window stands on the root; empty when the server cannot tell.
 Rect windowArea(Display* d, Window window);
+
+// A window's contents made see-through while it is off the screen.
+class SeeThroughWindow;
 
 // Sets the part of a window that is drawn and takes the mouse; false without the SHAPE
 // extension.
@@ -50,9 +55,10 @@ private:
 class ShapeHider final : public WindowHider
 {
 public:
-    // `root`: the root's area (pixels beyond it are never read). `telltales`: whether to read
-    // them at all (only a compositing manager can show the window after its shape went).
-    ShapeHider(Display* d, Window window, const Rect& root, bool telltales);
+    // `root`: the root's area (pixels beyond it are never read). `composited`: a compositing
+    // manager paints the screen. Only then are the telltales read (the server itself takes a
+    // window off the screen at once), and the contents made see-through.
+    ShapeHider(Display* d, Window window, const Rect& root, bool composited);
     ~ShapeHider() override;
 
     std::vector<grab::Telltale> telltales(const Rect& area) override;
@@ -61,8 +67,10 @@ public:
 
 private:
     class HiddenShape;
-    bool telltales_;
-    std::unique_ptr<HiddenShape> frame_, client_; // put back in the reverse order
+    bool composited_;
+    // Put back in the reverse order: the contents, then the shapes.
+    std::unique_ptr<HiddenShape> frame_, client_;
+    std::unique_ptr<SeeThroughWindow> contents_;
 };
 
 class SeeThroughHider final : public WindowHider
@@ -75,7 +83,6 @@ public:
     void show() noexcept override;
 
 private:
-    class SeeThroughWindow;
     std::unique_ptr<SeeThroughWindow> hidden_;
 };
 
