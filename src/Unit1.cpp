@@ -87,7 +87,7 @@ TForm1::TForm1()
     show();
     activateWindow();
     shownAt_ = geometry();
-    sinceShown_.start();
+    sinceShown_.start(); // until the user first takes the frame in hand
 }
 
 TForm1::~TForm1()
@@ -271,9 +271,13 @@ void TForm1::resizeEvent(QResizeEvent* event)
     // A tiling window manager (i3, bspwm, herbstluftwm, xmonad) gives a new window a tile of
     // its own choosing, where the frame could be neither placed nor moved. That is the only
     // size that comes unasked so soon after the start: the frame then asks to float.
+    // Only a size far from the one asked counts: at a fractional scale the window's device
+    // pixels round to a logical size a pixel off.
     constexpr qint64 kTiledWithinMs = 3000;
+    constexpr int kTiledBy = 8;
+    const QSize off = size() - shownAt_.size();
     if (!floatAsked_ && sinceShown_.isValid() && sinceShown_.elapsed() < kTiledWithinMs &&
-        drag_ == Drag::None && !maximised_ && size() != shownAt_.size()) {
+        (std::abs(off.width()) > kTiledBy || std::abs(off.height()) > kTiledBy)) {
         floatAsked_ = true;
         QTimer::singleShot(0, this, [this] { guarded([this] { floatOverTiling(); }); });
     }

@@ -91,6 +91,8 @@ void TForm1::handlePressed(QObject* sender,
                            QPointF position)
 {
     const rules::ShiftState shift = shiftStateOf(buttons | button, modifiers);
+    // Sizes from now on are the user's (see resizeEvent).
+    sinceShown_.invalidate();
     // A move or resize follows the pointer from where this press happened.
     if (auto* handle = qobject_cast<QWidget*>(sender)) {
         dragPressed_ = handle->mapToGlobal(position.toPoint());
@@ -329,6 +331,7 @@ void TForm1::fmKeijoModos(QObject*)
 
 void TForm1::setMaximised(bool on)
 {
+    sinceShown_.invalidate();
     if (on == maximised_) {
         return;
     }

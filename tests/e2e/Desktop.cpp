@@ -141,7 +141,7 @@ bool Desktop::start(const DesktopKind& kind)
     // The pattern goes on before a compositing manager starts: xcompmgr reads the background
     // at its start, but may miss a later change of it and keep showing its plain grey.
     return makeMonitors() && setResources() && startWindowManager() && paintRoot() &&
-           startCompositor() && showsPattern();
+           startCompositor() && startPatternWindow() && showsPattern();
 }
 
 bool Desktop::startServer()
@@ -393,21 +393,70 @@ bool Desktop::startWindowManager()
         args << "--sm-client-disable"
              << (kind_.windowManagerComposites ? "--compositor=on" : "--compositor=off")
              << "--vblank=off";
-    } else {
+    } else if (wm == "mutter") {
+        // GNOME's window manager and compositor, as GNOME on Xorg runs it.
+        args << "--x11"
+             << "--replace"
+             << "--sm-disable";
+    } else if (wm == "kwin_x11" || wm == "muffin") {
+        args << "--replace";
+    } else if (wm == "marco") {
+        args << "--replace"
+             << "--composite";
+    } else if (wm == "i3") {
+        // Without a configuration i3 asks for one in a window of its own; this one is the
+        // default's placement with no bar over the pattern.
+        const QString config = dir_.filePath("i3.config");
+        // (Its first line keeps i3 from taking it for an old one, which it would convert and
+        // give a bar.)
+        if (!writeFile(config,
+                       "# i3 config file (v4)\nfont pango:monospace 8\nfloating_modifier Mod1\n")) {
+            return fail("could not write i3's configuration");
+        }
+        args << "-c" << config;
+    } else if (wm == "awesome") {
+        // Its default configuration, less the bar across the top of the screen, which would
+        // stand over the pattern (its title bars stay). Its wallpaper goes under the pattern,
+        // which is painted after the window manager starts.
+        const QString config = dir_.filePath("awesome.lua");
+        if (!writeFile(
+              config,
+              "dofile('/etc/xdg/awesome/rc.lua')\n"
+              "for s in screen do if s.mywibox then s.mywibox.visible = false end end\n")) {
+            return fail("could not write awesome's configuration");
+        }
+        args << "-c" << config;
+    } else if (wm == "herbstluftwm") {
+        // Its own settings (the default's frame lines over every empty part of the screen
+        // would stand over the pattern).
+        const QString autostart = dir_.filePath("herbstluftwm-autostart");
+        if (!writeFile(autostart, "#!/bin/sh\nherbstclient set show_frame_decorations none\n") ||
+            !QFile::setPermissions(autostart,
+                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)) {
+            return fail("could not write herbstluftwm's autostart");
+        }
+        args << "--autostart" << autostart;
+    } else if (wm != "bspwm" && wm != "xmonad") {
         return fail("no such window manager in the table: " + wm);
     }
     if (!startChild(wm, wm, args, env)) {
         return fail("could not start " + wm);
     }
+    // xmonad names itself nowhere: a window manager is there once the root's window
+    // management is taken.
     const bool up = waitFor(
       [&] {
-          return run("xprop", { "-root", "_NET_SUPPORTING_WM_CHECK" }).out.contains("window id");
+          return wm == "xmonad" ? run(testdeskBinary(), { "managed" }).exitCode == 0
+                                : run("xprop", { "-root", "_NET_SUPPORTING_WM_CHECK" })
+                                    .out.contains("window id");
       },
       15000);
     if (!up) {
         return fail(wm + " did not take over the screen: " + logTail(children_.back()));
     }
-    if (kind_.windowManagerComposites) {
+    // These composite whatever they are told.
+    if (kind_.windowManagerComposites || wm == "mutter" || wm == "kwin_x11" || wm == "muffin" ||
+        wm == "marco") {
         if (!waitFor(composited, 10000)) {
             return fail(wm + "'s compositor did not take over the screen");
         }
@@ -429,6 +478,43 @@ bool Desktop::startCompositor()
                     " did not take over the screen: " + logTail(children_.back()));
     }
     return true;
+}
+
+bool Desktop::startPatternWindow()
+{
+    // mutter and KWin paint a background of their own over the root: the pattern is a
+    // desktop window's there, as a file manager's desktop is.
+    if (kind_.windowManager != "mutter" && kind_.windowManager != "kwin_x11") {
+        return true;
+    }
+    QProcess* p = startChild("testdesk-desktop", testdeskBinary(), { "desktop" }, env_, true);
+    if (!p) {
+        return fail("could not start the pattern window");
+    }
+    QByteArray out;
+    if (!waitFor(
+          [&] {
+              p->waitForReadyRead(10);
+              out += p->readAllStandardOutput();
+              return out.contains("ready") || p->state() == QProcess::NotRunning;
+          },
+          10000) ||
+        !out.contains("ready")) {
+        return fail("the pattern window did not show: " + logTail(children_.back()));
+    }
+    return true;
+}
+
+bool Desktop::keepsWindowsOnScreen() const
+{
+    static const QStringList keeping{ "mutter", "kwin_x11", "muffin", "marco" };
+    return keeping.contains(kind_.windowManager);
+}
+
+bool Desktop::minimises() const
+{
+    static const QStringList tiling{ "i3", "bspwm", "herbstluftwm", "xmonad" };
+    return hasWindowManager() && !tiling.contains(kind_.windowManager);
 }
 
 QImage Desktop::screenPixels(const QRect& area) const

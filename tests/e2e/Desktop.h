@@ -35,7 +35,8 @@ struct DesktopKind {
     // RandR monitors, in the order the server is to list them; none: the server's own one.
     QList<QRect> monitors;
     int xftDpi = 0; // Xft.dpi in the resource database; 0: not set
-    // openbox, icewm, fluxbox or xfwm4; empty for none.
+    // openbox, icewm, fluxbox, xfwm4, mutter (GNOME), kwin_x11 (Plasma), muffin (Cinnamon),
+    // marco (MATE), i3, bspwm, herbstluftwm, xmonad or awesome; empty for none.
     QString windowManager = QStringLiteral("openbox");
     bool windowManagerComposites = false; // xfwm4's own compositor
     // A compositing manager's command line; empty for none.
@@ -62,6 +63,12 @@ public:
     // What a program started on this desktop needs in its environment.
     QProcessEnvironment environment() const { return env_; }
     bool hasWindowManager() const { return !kind_.windowManager.isEmpty(); }
+    // Whether the window manager takes a window off the screen when it asks to be minimised
+    // (the tiling ones have no such thing).
+    bool minimises() const;
+    // Whether the window manager keeps windows wholly on the screen, whatever they ask (GNOME's
+    // mutter, KDE's KWin, and mutter's and metacity's descendants muffin and marco).
+    bool keepsWindowsOnScreen() const;
 
     // As the server says now.
     QSize rootSize() const;
@@ -110,6 +117,7 @@ private:
     bool setResources();
     bool startWindowManager();
     bool startCompositor();
+    bool startPatternWindow();
     bool paintRoot();
     bool showsPattern();
     bool fail(const QString& what);

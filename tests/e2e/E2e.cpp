@@ -129,6 +129,7 @@ std::optional<WindowState> windowState(const QString& windowId)
         return std::nullopt;
     }
     WindowState s;
+    int border = 0;
     for (const QString& line : QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts)) {
         const QString name = line.section(':', 0, 0).trimmed();
         const QString value = line.section(':', 1).trimmed();
@@ -142,8 +143,12 @@ std::optional<WindowState> windowState(const QString& windowId)
             s.geometry.setHeight(value.toInt());
         } else if (name == "Map State") {
             s.viewable = value == "IsViewable";
+        } else if (name == "Border width") {
+            border = value.toInt();
         }
     }
+    // xwininfo gives the border's outer corner (bspwm and xmonad draw one on the window).
+    s.geometry.translate(border, border);
     return s;
 }
 
@@ -676,8 +681,22 @@ QRect Ombrix::geometry() const
 
 bool Ombrix::moveTo(int x, int y)
 {
+    const QPoint target(x, y);
     run("xdotool", { "windowmove", "--sync", windowId_, QString::number(x), QString::number(y) });
-    return waitFor([&] { return geometry().topLeft() == QPoint(x, y); });
+    if (waitFor([&] { return geometry().topLeft() == target; }, 2000)) {
+        return true;
+    }
+    // A window manager that puts the window below its title bar (awesome), or inside its
+    // border, places the frame where asked: asked once more, less that offset.
+    const QPoint offset = geometry().topLeft() - target;
+    const QPoint asked = target - offset;
+    run("xdotool",
+        { "windowmove",
+          "--sync",
+          windowId_,
+          QString::number(asked.x()),
+          QString::number(asked.y()) });
+    return waitFor([&] { return geometry().topLeft() == target; });
 }
 
 bool Ombrix::waitFinished(int timeoutMs)

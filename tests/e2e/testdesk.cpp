@@ -4,7 +4,11 @@
 //   testdesk window X Y W H            an ordinary, undecorated window at (X, Y) showing the
 //                                      inverted pattern in desktop coordinates; prints
 //                                      "ready", then "press X Y" (desktop) for each button press
+//   testdesk desktop                   a desktop window (as a file manager's) over the whole
+//                                      screen, below the others, showing the pattern; prints
+//                                      "ready" once it is painted
 //   testdesk composited                exit status 0 when a compositing manager runs
+//   testdesk managed                   exit status 0 when a window manager runs
 //   testdesk close WINDOW              asks the window to close, as its close box does
 //   testdesk late-compositor X Y W H   a compositing manager that repaints late and too little:
 //                                      once the screen in (X, Y, W, H) has been quiet for a
@@ -209,13 +213,24 @@ int paintRoot(Display* d, bool noise)
     return 0;
 }
 
-int showWindow(Display* d, int x, int y, int w, int h)
+int showWindow(Display* d, int x, int y, int w, int h, Fill fill = Fill::Inverted)
 {
     const int screen = DefaultScreen(d);
     const Window root = RootWindow(d, screen);
     const Window win = XCreateSimpleWindow(d, root, x, y, w, h, 0, 0, 0);
     XSetWindowBackgroundPixmap(d, win, None);
-    XStoreName(d, win, "testdesk-window");
+    XStoreName(d, win, fill == Fill::Inverted ? "testdesk-window" : "testdesk-desktop");
+    if (fill != Fill::Inverted) {
+        const Atom desktop = XInternAtom(d, "_NET_WM_WINDOW_TYPE_DESKTOP", False);
+        XChangeProperty(d,
+                        win,
+                        XInternAtom(d, "_NET_WM_WINDOW_TYPE", False),
+                        XA_ATOM,
+                        32,
+                        PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&desktop),
+                        1);
+    }
     XSizeHints hints{};
     hints.flags = USPosition | USSize | PPosition | PSize;
     hints.x = x;
@@ -247,7 +262,7 @@ int showWindow(Display* d, int x, int y, int w, int h)
             Window child;
             XTranslateCoordinates(d, win, root, 0, 0, &rx, &ry, &child);
             const auto& ex = e.xexpose;
-            XImage* image = makeImage(d, rx + ex.x, ry + ex.y, ex.width, ex.height, Fill::Inverted);
+            XImage* image = makeImage(d, rx + ex.x, ry + ex.y, ex.width, ex.height, fill);
             if (!image) {
                 return 2;
             }
@@ -389,6 +404,26 @@ int run(Display* d, int argc, char** argv)
         const Atom cm = XInternAtom(d, "_NET_WM_CM_S0", False);
         return XGetSelectionOwner(d, cm) != None ? 0 : 1;
     }
+    if (argc == 2 && std::strcmp(argv[1], "managed") == 0) {
+        // Only one client may manage the root's children: a window manager has when we cannot.
+        static bool refused = false;
+        refused = false;
+        const auto previous = XSetErrorHandler([](Display*, XErrorEvent* e) {
+            refused = refused || e->error_code == BadAccess;
+            return 0;
+        });
+        XSelectInput(d, DefaultRootWindow(d), SubstructureRedirectMask);
+        XSync(d, False);
+        XSelectInput(d, DefaultRootWindow(d), NoEventMask);
+        XSync(d, False);
+        XSetErrorHandler(previous);
+        return refused ? 0 : 1;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "desktop") == 0) {
+        const int screen = DefaultScreen(d);
+        return showWindow(
+          d, 0, 0, DisplayWidth(d, screen), DisplayHeight(d, screen), Fill::Pattern);
+    }
     if (argc == 3 && std::strcmp(argv[1], "close") == 0) {
         // What a window manager's close box does: ask the window to close itself.
         const Window w = static_cast<Window>(std::strtoul(argv[2], nullptr, 0));
@@ -412,7 +447,8 @@ int run(Display* d, int argc, char** argv)
           d, std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
     }
     std::fprintf(stderr,
-                 "usage: testdesk root | noise | window X Y W H | composited | close WINDOW | "
+                 "usage: testdesk root | noise | window X Y W H | desktop | composited | managed | "
+                 "close WINDOW | "
                  "late-compositor X Y W H\n");
     return 2;
 }

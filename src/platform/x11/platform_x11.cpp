@@ -79,8 +79,13 @@ public:
               hider, compositorScreen(), area, into, times, wayland::CompositorScreen::policy());
         } else {
             // Without a compositing manager the server repaints at once: no telltales needed.
-            x11::ShapeHider hider(
-              d, w, layout.root, layout.composited && x11::extensions(d).damage);
+            // mutter (GNOME, and the desktops built on it) shows a window's new contents late,
+            // and after its animations; its opacity it takes at once, and fades none.
+            const bool composited = layout.composited && x11::extensions(d).damage;
+            const std::string manager = composited ? x11::windowManagerName(d) : std::string();
+            const bool mutter = manager.find("Mutter") != std::string::npos ||
+                                manager.find("GNOME Shell") != std::string::npos;
+            x11::ShapeHider hider(d, w, layout.root, composited, mutter);
             root_.use(d, layout, !into.lent && into.argb.empty());
             grab::grabUnder(hider, root_, area, into, times);
         }

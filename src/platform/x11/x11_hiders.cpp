@@ -3,9 +3,11 @@
 #include "x11_connection.h"
 #include "x11_image.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/shape.h>
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -18,6 +20,9 @@ namespace
 // The telltales read from a window: at most so many of its shape's rectangles, and pixels.
 constexpr size_t kPartsAtMost = 32;
 constexpr size_t kOpaqueAtMost = 1 << 16;
+// Where a window has no shape: the blocks at the area's corners that are looked at.
+constexpr int kCornerWidth = 128;
+constexpr int kCornerHeight = 64;
 
 // The window and the window manager's frame around it: the ancestor just below the root.
 Window frameOf(Display* d, Window window)
@@ -78,58 +83,140 @@ std::optional<XWindowAttributes> viewableAttributes(Display* d, Window window)
     return std::nullopt;
 }
 
-// The pixels inside the area that the window paints opaque (its shape's rectangles, read from
-// the window itself): where the screen shows them, the window is on the screen.
-std::vector<grab::Telltale> opaqueInside(Display* d,
-                                         Window window,
-                                         const Shape& shape,
-                                         const Rect& at,
-                                         const Rect& area)
+// Where to look for the window inside the area: its shape's rectangles; a window without a
+// shape, near the area's corners, where a frame's controls stand (a whole maximised window would
+// cost a read of megabytes).
+std::vector<Rect> placesToLook(const Shape& shape, const Rect& at, const Rect& area)
+{
+    std::vector<Rect> parts;
+    if (shape.shaped) {
+        for (const XRectangle& r : shape.rects) {
+            const Rect part = intersect(Rect{ at.x + r.x, at.y + r.y, r.width, r.height }, area);
+            if (!empty(part) && parts.size() < kPartsAtMost) {
+                parts.push_back(part);
+            }
+        }
+        return parts;
+    }
+    const Rect inside = intersect(at, area);
+    const int w = std::min(inside.width, kCornerWidth), h = std::min(inside.height, kCornerHeight);
+    const int right = inside.x + inside.width - w, bottom = inside.y + inside.height - h;
+    for (const Rect& corner : { Rect{ inside.x, inside.y, w, h },
+                                Rect{ right, inside.y, w, h },
+                                Rect{ inside.x, bottom, w, h },
+                                Rect{ right, bottom, w, h } }) {
+        // Corners of a small area overlap: each pixel is looked at once.
+        Rect part = corner;
+        if (corner.x == right && right < inside.x + w) {
+            part = intersect(part, Rect{ inside.x + w, part.y, part.width, part.height });
+        }
+        if (corner.y == bottom && bottom < inside.y + h) {
+            part = intersect(part, Rect{ part.x, inside.y + h, part.width, part.height });
+        }
+        if (!empty(part)) {
+            parts.push_back(part);
+        }
+    }
+    return parts;
+}
+
+// Whether the screen's pixel can be the window's (its colour premultiplied by `alpha`, as X
+// windows with alpha hold it) blended over some desktop: every channel between the window's
+// own and that plus what the window leaves through. One that cannot tells of a compositing
+// manager still showing an older look of the window there, and is no telltale.
+bool showsWindow(uint32_t screen, uint32_t own, int alpha)
+{
+    constexpr int kSlack = 2; // the manager's rounding
+    const int through = 0xFF - alpha;
+    for (const int shift : { 0, 8, 16 }) {
+        const int s = static_cast<int>((screen >> shift) & 0xFF);
+        const int c = static_cast<int>((own >> shift) & 0xFF);
+        if (s < c - kSlack || s > c + through + kSlack) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// An image of `part` (root coordinates) of `drawable`, which stands at `at`; null when the
+// server refuses it or sends what we cannot read.
+XImage* imageOf(Display* d, Drawable drawable, const Rect& at, const Rect& part)
+{
+    ErrorTrap trap(d);
+    XImage* image = XGetImage(d,
+                              drawable,
+                              part.x - at.x,
+                              part.y - at.y,
+                              static_cast<unsigned>(part.width),
+                              static_cast<unsigned>(part.height),
+                              AllPlanes,
+                              ZPixmap);
+    if (trap.failed() || !image || !isConvertible(formatOf(image))) {
+        if (image) {
+            XDestroyImage(image);
+        }
+        return nullptr;
+    }
+    return image;
+}
+
+// The telltales of a window inside the area, the pixels by which a picture shows it:
+//   - fromScreen false: where it paints opaque, its own colours (read from the window itself:
+//     under XWayland the root holds nothing else);
+//   - fromScreen true: wherever it paints at all, even half see-through, what the screen shows
+//     there now (a compositing manager blends the window over the desktop: those pixels change
+//     once it has gone, whatever the window's own colours).
+std::vector<grab::Telltale> telltalesInside(Display* d,
+                                            Window window,
+                                            const Shape& shape,
+                                            const Rect& at,
+                                            const Rect& area,
+                                            bool fromScreen)
 {
     std::vector<grab::Telltale> pixels;
-    if (!shape.shaped) {
-        return pixels; // the whole window: no cheap look at it
+    if (!shape.shaped && !fromScreen) {
+        return pixels; // the whole window, opaque: nothing tells it from what it covers
     }
-    size_t parts = 0;
-    std::vector<uint32_t> rgb;
-    for (const XRectangle& r : shape.rects) {
-        const Rect part = intersect(Rect{ at.x + r.x, at.y + r.y, r.width, r.height }, area);
-        if (empty(part)) {
-            continue;
-        }
-        if (++parts > kPartsAtMost || pixels.size() >= kOpaqueAtMost) {
+    std::vector<uint32_t> rgb, ownRgb;
+    for (const Rect& part : placesToLook(shape, at, area)) {
+        if (pixels.size() >= kOpaqueAtMost) {
             break;
         }
-        ErrorTrap trap(d);
-        XImage* image = XGetImage(d,
-                                  window,
-                                  part.x - at.x,
-                                  part.y - at.y,
-                                  static_cast<unsigned>(part.width),
-                                  static_cast<unsigned>(part.height),
-                                  AllPlanes,
-                                  ZPixmap);
-        if (trap.failed() || !image || !isConvertible(formatOf(image))) {
-            if (image) {
-                XDestroyImage(image);
-            }
+        XImage* own = imageOf(d, window, at, part);
+        if (!own) {
             continue;
         }
-        rgb.resize(static_cast<size_t>(part.width) * part.height);
-        convertImage(image, rgb.data(), static_cast<size_t>(part.width));
+        XImage* screen = fromScreen ? imageOf(d, DefaultRootWindow(d), Rect{}, part) : own;
+        if (!screen) {
+            XDestroyImage(own);
+            continue;
+        }
+        const size_t count = static_cast<size_t>(part.width) * part.height;
+        rgb.resize(count);
+        convertImage(screen, rgb.data(), static_cast<size_t>(part.width));
+        ownRgb.resize(count);
+        convertImage(own, ownRgb.data(), static_cast<size_t>(part.width));
         // Bits outside the colour masks carry the alpha of a window with one.
-        const unsigned long colour = image->red_mask | image->green_mask | image->blue_mask;
-        const unsigned long alpha = image->depth == 32 ? ~colour & 0xFFFFFFFFul : 0ul;
+        const unsigned long colour = own->red_mask | own->green_mask | own->blue_mask;
+        const unsigned long alphaMask = own->depth == 32 ? ~colour & 0xFFFFFFFFul : 0ul;
+        const int alphaShift = alphaMask ? __builtin_ctzl(alphaMask) : 0;
         for (int y = 0; y < part.height; ++y) {
             for (int x = 0; x < part.width; ++x) {
-                if ((XGetPixel(image, x, y) & alpha) == alpha) {
-                    pixels.push_back({ part.x + x,
-                                       part.y + y,
-                                       rgb[static_cast<size_t>(y) * part.width + x] & 0xFFFFFFu });
+                const size_t i = static_cast<size_t>(y) * part.width + x;
+                const unsigned long raw = XGetPixel(own, x, y);
+                const int alpha =
+                  alphaMask ? static_cast<int>((raw & alphaMask) >> alphaShift) & 0xFF : 0xFF;
+                const bool keep =
+                  fromScreen ? alpha != 0 && showsWindow(rgb[i], ownRgb[i], alpha) : alpha == 0xFF;
+                if (keep) {
+                    pixels.push_back({ part.x + x, part.y + y, rgb[i] & 0xFFFFFFu });
                 }
             }
         }
-        XDestroyImage(image);
+        if (screen != own) {
+            XDestroyImage(screen);
+        }
+        XDestroyImage(own);
     }
     return pixels;
 }
@@ -302,6 +389,71 @@ private:
     bool unmapped_ = false;
 };
 
+// A window made wholly transparent through the property by which compositing managers fade
+// windows (_NET_WM_WINDOW_OPACITY), and its opacity put back after. mutter takes a window off
+// its picture so within a frame, even while it holds back the window's new contents (during its
+// animations, or until the program answers a resize); a manager that fades a change of opacity
+// would leave half a window in the picture, so it is not for every manager.
+class HiddenOpacity
+{
+public:
+    HiddenOpacity(Display* d, Window window)
+      : d_(d)
+      , window_(window)
+      , atom_(XInternAtom(d, "_NET_WM_WINDOW_OPACITY", False))
+    {
+        ErrorTrap trap(d);
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(
+              d, window, atom_, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after, &data) ==
+              Success &&
+            data && format == 32 && count == 1) {
+            kept_ = *reinterpret_cast<unsigned long*>(data);
+        }
+        if (data) {
+            XFree(data);
+        }
+        const unsigned long none = 0;
+        XChangeProperty(d,
+                        window,
+                        atom_,
+                        XA_CARDINAL,
+                        32,
+                        PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&none),
+                        1);
+    }
+
+    ~HiddenOpacity()
+    {
+        ErrorTrap trap(d_);
+        if (kept_) {
+            XChangeProperty(d_,
+                            window_,
+                            atom_,
+                            XA_CARDINAL,
+                            32,
+                            PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(&*kept_),
+                            1);
+        } else {
+            XDeleteProperty(d_, window_, atom_);
+        }
+    }
+
+    HiddenOpacity(const HiddenOpacity&) = delete;
+    HiddenOpacity& operator=(const HiddenOpacity&) = delete;
+
+private:
+    Display* d_;
+    Window window_;
+    Atom atom_;
+    std::optional<unsigned long> kept_;
+};
+
 struct WindowHider::Look {
     std::optional<XWindowAttributes> viewable;
     Shape shape;
@@ -330,18 +482,24 @@ const WindowHider::Look& WindowHider::look()
 
 std::vector<grab::Telltale> WindowHider::telltales(const Rect& area)
 {
+    return telltalesOf(area, false);
+}
+
+std::vector<grab::Telltale> WindowHider::telltalesOf(const Rect& area, bool fromScreen)
+{
     const Look& window = look();
     if (!window.viewable || !extensions(d_).shape) {
         return {};
     }
-    return opaqueInside(d_, window_, window.shape, windowArea(d_, window_), intersect(area, root_));
+    return telltalesInside(
+      d_, window_, window.shape, windowArea(d_, window_), intersect(area, root_), fromScreen);
 }
 
-// The contents come back first, then the shapes, the window's before its frame's, as the
-// members go.
-ShapeHider::ShapeHider(Display* d, Window window, const Rect& root, bool composited)
+// What was hidden comes back in the reverse order.
+ShapeHider::ShapeHider(Display* d, Window window, const Rect& root, bool composited, bool byOpacity)
   : WindowHider(d, window, root)
   , composited_(composited)
+  , byOpacity_(composited && byOpacity)
 {
 }
 
@@ -349,7 +507,7 @@ ShapeHider::~ShapeHider() = default;
 
 std::vector<grab::Telltale> ShapeHider::telltales(const Rect& area)
 {
-    return composited_ ? WindowHider::telltales(area) : std::vector<grab::Telltale>{};
+    return composited_ ? telltalesOf(area, true) : std::vector<grab::Telltale>{};
 }
 
 bool ShapeHider::hide()
@@ -358,10 +516,12 @@ bool ShapeHider::hide()
     if (!window.viewable) {
         return false;
     }
-    // Under a compositing manager a window with alpha is made see-through, and keeps its
-    // shape: mutter paints a window whose shape went empty as it last saw it, see-through or
-    // not, until the shape comes back.
-    const bool seeThrough = composited_ && window.viewable->depth == 32;
+    // Under a compositing manager a window with alpha is made see-through as well (some paint a
+    // window by its contents whatever its shape), its contents kept aside while it still has
+    // its shape: a window without one has no contents to keep where nobody composites.
+    if (composited_ && window.viewable->depth == 32) {
+        contents_ = std::make_unique<SeeThroughWindow>(d_, window_, *window.viewable, false);
+    }
     if (extensions(d_).shape) {
         // The frame first: shaped alone, the window would leave the window manager's frame
         // showing its background for a moment.
@@ -369,12 +529,10 @@ bool ShapeHider::hide()
         if (top != window_) {
             frame_ = std::make_unique<HiddenShape>(d_, top, shapeOf(d_, top));
         }
-        if (!seeThrough) {
-            client_ = std::make_unique<HiddenShape>(d_, window_, window.shape);
-        }
+        client_ = std::make_unique<HiddenShape>(d_, window_, window.shape);
     }
-    if (seeThrough) {
-        contents_ = std::make_unique<SeeThroughWindow>(d_, window_, *window.viewable, false);
+    if (byOpacity_) {
+        opacity_ = std::make_unique<HiddenOpacity>(d_, window_);
     }
     XSync(d_, False);
     return true;
@@ -382,9 +540,11 @@ bool ShapeHider::hide()
 
 void ShapeHider::show() noexcept
 {
-    contents_.reset();
+    // In the reverse order: the contents go back once the window has its shape again.
+    opacity_.reset();
     client_.reset();
     frame_.reset();
+    contents_.reset();
     XFlush(d_);
 }
 

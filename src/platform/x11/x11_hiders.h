@@ -23,8 +23,9 @@ namespace ombrix::x11
 // Where a window stands on the root; empty when the server cannot tell.
 Rect windowArea(Display* d, Window window);
 
-// A window's contents made see-through while it is off the screen.
+// A window's contents made see-through, and its opacity 0, while it is off the screen.
 class SeeThroughWindow;
+class HiddenOpacity;
 
 // Sets the part of a window that is drawn and takes the mouse; false without the SHAPE
 // extension.
@@ -43,6 +44,9 @@ protected:
     WindowHider(Display* d, Window window, const Rect& root);
     // Read from the server at the first call, the same for the rest of the grab.
     const Look& look();
+    // The window's own opaque colours, or (`fromScreen`) what the screen shows wherever the
+    // window paints at all.
+    std::vector<grab::Telltale> telltalesOf(const Rect& area, bool fromScreen);
 
     Display* d_;
     Window window_;
@@ -57,8 +61,14 @@ class ShapeHider final : public WindowHider
 public:
     // `root`: the root's area (pixels beyond it are never read). `composited`: a compositing
     // manager paints the screen. Only then are the telltales read (the server itself takes a
-    // window off the screen at once), and the contents made see-through.
-    ShapeHider(Display* d, Window window, const Rect& root, bool composited);
+    // window off the screen at once), and the contents made see-through. `byOpacity`: under a
+    // compositing manager that shows windows late (mutter), the window's opacity is set to 0
+    // as well.
+    ShapeHider(Display* d,
+               Window window,
+               const Rect& root,
+               bool composited,
+               bool byOpacity = false);
     ~ShapeHider() override;
 
     std::vector<grab::Telltale> telltales(const Rect& area) override;
@@ -68,9 +78,11 @@ public:
 private:
     class HiddenShape;
     bool composited_;
-    // Put back in the reverse order: the contents, then the shapes.
-    std::unique_ptr<HiddenShape> frame_, client_;
+    bool byOpacity_;
+    // Put back in the reverse order: the opacity, the shapes, then the contents.
     std::unique_ptr<SeeThroughWindow> contents_;
+    std::unique_ptr<HiddenShape> frame_, client_;
+    std::unique_ptr<HiddenOpacity> opacity_;
 };
 
 class SeeThroughHider final : public WindowHider

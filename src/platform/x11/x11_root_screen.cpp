@@ -27,8 +27,13 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t kLendFrom = 1 << 20;
 
 // While a grab waits for what the window covered to be repainted.
-constexpr auto kQuiet = std::chrono::milliseconds(10);      // no repaint for this long: done
+constexpr auto kQuiet = std::chrono::milliseconds(10); // no repaint for this long: done
+// The same under a compositing manager: more than one frame at 60 Hz, since one that paints at
+// most once a frame (mutter) may show a change only at its frame after next.
+constexpr auto kQuietComposited = std::chrono::milliseconds(25);
 constexpr auto kNothingFor = std::chrono::milliseconds(60); // no repaint at all: done
+// Before a grab under a compositing manager: how long its repaints under way are waited out.
+constexpr auto kCatchUpAtMost = std::chrono::milliseconds(300);
 // After the area was exposed again: how soon a repaint must begin.
 constexpr auto kRepaintWithin = std::chrono::milliseconds(150);
 
@@ -392,6 +397,19 @@ void RootScreen::use(Display* d, const ScreenLayout& screen, bool lend)
     lend_ = lend;
 }
 
+void RootScreen::prepare(const Rect& area, Clock::time_point until)
+{
+    // A compositing manager may still be showing an older look of our window (mutter holds a
+    // window's new contents back until the program has answered a resize, and plays its
+    // animations), and the window's telltales, read next from the screen, must be what it shows
+    // once it has caught up: a repaint under way is waited out, briefly.
+    if (!screen_.composited || !extensions(d_).damage) {
+        return;
+    }
+    watch(area);
+    waitSettled(std::min(until, Clock::now() + kCatchUpAtMost), kQuietComposited);
+}
+
 void RootScreen::watch(const Rect& area)
 {
     watched_ = area;
@@ -497,7 +515,7 @@ bool RootScreen::waitSettled(Clock::time_point until, std::chrono::milliseconds 
     for (;;) {
         pump_();
         const auto now = Clock::now();
-        if (sawDamage_ && now - lastDamage_ >= kQuiet) {
+        if (sawDamage_ && now - lastDamage_ >= (screen_.composited ? kQuietComposited : kQuiet)) {
             return true;
         }
         if ((!sawDamage_ && now - start >= nothingFor) || now >= until) {

@@ -54,6 +54,7 @@ public:
 
     // The grab's steps: repaints watched through a damage object on the root for the grab's
     // length; the area exposed again when the picture still shows the window.
+    void prepare(const Rect& area, std::chrono::steady_clock::time_point until) override;
     void watch(const Rect& area) override;
     void settle(bool hidden, std::chrono::steady_clock::time_point until) override;
     bool again(std::chrono::steady_clock::time_point until) override;

@@ -1,5 +1,7 @@
 #include "x11_screen.h"
 
+#include <X11/Xatom.h>
+
 #include "x11_connection.h"
 
 #include <X11/extensions/Xfixes.h>
@@ -125,6 +127,67 @@ bool Screen::compositing(Display* d)
         compositing_ = XGetSelectionOwner(d, cmSelection_) != None;
     }
     return compositing_ == 1;
+}
+
+std::string windowManagerName(Display* d)
+{
+    ErrorTrap trap(d);
+    const auto windowProperty = [d](Window w, const char* name) -> Window {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        Window value = None;
+        if (XGetWindowProperty(d,
+                               w,
+                               XInternAtom(d, name, False),
+                               0,
+                               1,
+                               False,
+                               XA_WINDOW,
+                               &type,
+                               &format,
+                               &count,
+                               &after,
+                               &data) == Success &&
+            data && format == 32 && count == 1) {
+            value = static_cast<Window>(*reinterpret_cast<unsigned long*>(data));
+        }
+        if (data) {
+            XFree(data);
+        }
+        return value;
+    };
+    const Window check = windowProperty(DefaultRootWindow(d), "_NET_SUPPORTING_WM_CHECK");
+    // A check window that names another one is stale (its manager ended).
+    if (check == None || windowProperty(check, "_NET_SUPPORTING_WM_CHECK") != check ||
+        trap.failed()) {
+        return {};
+    }
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    std::string name;
+    if (XGetWindowProperty(d,
+                           check,
+                           XInternAtom(d, "_NET_WM_NAME", False),
+                           0,
+                           256,
+                           False,
+                           XInternAtom(d, "UTF8_STRING", False),
+                           &type,
+                           &format,
+                           &count,
+                           &after,
+                           &data) == Success &&
+        data && format == 8) {
+        name.assign(reinterpret_cast<const char*>(data), count);
+    }
+    if (data) {
+        XFree(data);
+    }
+    return trap.failed() ? std::string() : name;
 }
 
 } // namespace ombrix::x11

@@ -8,6 +8,7 @@
 
 #include <X11/Xlib.h>
 
+#include <string>
 #include <vector>
 
 namespace ombrix::x11
@@ -20,6 +21,10 @@ struct ScreenLayout {
     // Whether a compositing manager draws the screen.
     bool composited = false;
 };
+
+// The window manager's name as it gives it (_NET_WM_NAME of its check window): "Mutter",
+// "GNOME Shell", "KWin"...; empty when it names itself nowhere.
+std::string windowManagerName(Display* d);
 
 class Screen
 {
