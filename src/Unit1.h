@@ -159,13 +159,18 @@ private:
                        Qt::MouseButton button,
                        Qt::MouseButtons buttons,
                        Qt::KeyboardModifiers modifiers,
-                       QPointF position);
+                       QPointF position,
+                       QPointF globalPosition);
     void handleReleased(QObject* sender, QPointF globalPosition);
     void handleDragged(QPointF globalPosition);
     void runPressAction(rules::PressAction action);
     void StartWindowDrag();
     void StartWindowResize();
     void setMaximised(bool on);
+    // Places the frame at `logical` (keeping where it stands, when asked) through the platform,
+    // where the window manager drew a border on the window; false elsewhere, where the toolkit
+    // is to do it.
+    bool placeOverBorder(const QRect& logical, bool keepPosition);
     void runShortcut(int action);
     // Gives the window its shape: the two rings and the controls, each control as its opacity
     // shows it where no compositing manager blends windows.
@@ -189,9 +194,10 @@ private:
         Move,
         Resize,
     } drag_ = Drag::None;
-    QPoint dragPressed_;
+    QPointF dragPressed_;
     QRect dragStart_;
-    QPoint dragStartPosition_; // pos(): with the window manager's frame
+    QPoint dragStartPosition_;     // pos(): with the window manager's frame
+    ombrix::Rect dragStartDevice_; // where the window stood, in device pixels
     bool maximised_ = false;
     QRect shownAt_;            // where the frame was first shown
     QElapsedTimer sinceShown_; // since then

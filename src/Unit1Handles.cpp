@@ -35,14 +35,15 @@ rules::ShiftState shiftStateOf(Qt::MouseButtons buttons, Qt::KeyboardModifiers m
 
 void TForm1::connectHandle(HandleImage* handle)
 {
-    connect(
-      handle,
-      &HandleImage::pressed,
-      this,
-      [this](
-        QObject* s, Qt::MouseButton b, Qt::MouseButtons bs, Qt::KeyboardModifiers m, QPointF p) {
-          guarded([&] { handlePressed(s, b, bs, m, p); });
-      });
+    connect(handle,
+            &HandleImage::pressed,
+            this,
+            [this](QObject* s,
+                   Qt::MouseButton b,
+                   Qt::MouseButtons bs,
+                   Qt::KeyboardModifiers m,
+                   QPointF p,
+                   QPointF global) { guarded([&] { handlePressed(s, b, bs, m, p, global); }); });
     connect(
       handle,
       &HandleImage::released,
@@ -88,15 +89,16 @@ void TForm1::handlePressed(QObject* sender,
                            Qt::MouseButton button,
                            Qt::MouseButtons buttons,
                            Qt::KeyboardModifiers modifiers,
-                           QPointF position)
+                           QPointF position,
+                           QPointF globalPosition)
 {
     const rules::ShiftState shift = shiftStateOf(buttons | button, modifiers);
     // Sizes from now on are the user's (see resizeEvent).
     sinceShown_.invalidate();
-    // A move or resize follows the pointer from where this press happened.
-    if (auto* handle = qobject_cast<QWidget*>(sender)) {
-        dragPressed_ = handle->mapToGlobal(position.toPoint());
-    }
+    // A move or resize follows the pointer from where this press happened: as the event has
+    // it, which the toolkit's idea of where the window stands may not match (see
+    // placeOverBorder).
+    dragPressed_ = globalPosition;
     const auto x = static_cast<float>(position.x());
     const auto y = static_cast<float>(position.y());
     if (sender == imgContIdou) {
@@ -163,10 +165,8 @@ void TForm1::StartWindowDrag()
 {
     drag_ = Drag::Move;
     dragStart_ = geometry();
-    // A border the window manager drew on the window itself lies outside pos() too.
-    const int border = qRound(ombrix::platform().windowBorder(static_cast<uintptr_t>(winId())) /
-                              devicePixelRatioF());
-    dragStartPosition_ = pos() - QPoint(border, border);
+    dragStartPosition_ = pos();
+    dragStartDevice_ = ombrix::platform().windowArea(static_cast<uintptr_t>(winId()));
     if (sizingCursor_) {
         QGuiApplication::restoreOverrideCursor();
         sizingCursor_ = false;
@@ -187,16 +187,27 @@ void TForm1::StartWindowResize()
 
 void TForm1::handleDragged(QPointF globalPosition)
 {
-    const QPoint offset = globalPosition.toPoint() - dragPressed_;
+    const QPoint offset = (globalPosition - dragPressed_).toPoint();
     if (drag_ == Drag::Move) {
+        const double scale = devicePixelRatioF();
+        ombrix::Rect to = dragStartDevice_;
+        to.x += qRound(offset.x() * scale);
+        to.y += qRound(offset.y() * scale);
+        if (to.width > 0 && ombrix::platform().windowBorder(static_cast<uintptr_t>(winId())) > 0 &&
+            ombrix::platform().placeWindow(static_cast<uintptr_t>(winId()), to)) {
+            return; // see placeOverBorder
+        }
         // The pressed point stays under the pointer. A move asks for the position of the
         // window manager's frame (its title bar, its border), which pos() is, where geometry()
         // is the window's own: the two differ by that frame (awesome's 22 pixels).
         move(dragStartPosition_ + offset);
     } else if (drag_ == Drag::Resize) {
         // The top-left corner stays; the bottom-right corner follows the pointer.
-        resize(std::max(kMinimumSide, dragStart_.width() + offset.x()),
-               std::max(kMinimumSide, dragStart_.height() + offset.y()));
+        const QSize size(std::max(kMinimumSide, dragStart_.width() + offset.x()),
+                         std::max(kMinimumSide, dragStart_.height() + offset.y()));
+        if (!placeOverBorder(QRect(QPoint(), size), true)) {
+            resize(size);
+        }
     }
 }
 
@@ -324,7 +335,9 @@ void TForm1::fmKeijoModos(QObject*)
     const ombrix::Rect& d = fmKeijoDevice_;
     const bool exact =
       scale == std::floor(scale) || d.width <= 0 || QRect(d.x, d.y, d.width, d.height) == known;
-    if (exact || !ombrix::platform().placeWindow(static_cast<uintptr_t>(winId()), fmKeijoDevice_)) {
+    const bool bordered = ombrix::platform().windowBorder(static_cast<uintptr_t>(winId())) > 0;
+    if ((exact && !bordered) ||
+        !ombrix::platform().placeWindow(static_cast<uintptr_t>(winId()), fmKeijoDevice_)) {
         setGeometry(stored);
     }
 }
@@ -340,6 +353,33 @@ void TForm1::setMaximised(bool on)
         // A borderless window maximised fills its whole display, task bar included: on X11
         // the window manager's maximise would leave the panels out, so we set the size.
         QScreen* display = screen() ? screen() : QGuiApplication::primaryScreen();
-        setGeometry(display->geometry());
+        if (!placeOverBorder(display->geometry(), false)) {
+            setGeometry(display->geometry());
+        }
     }
+}
+
+bool TForm1::placeOverBorder(const QRect& logical, bool keepPosition)
+{
+    // A window manager that draws a border on the window itself (bspwm, xmonad) takes the
+    // toolkit's requests for the border's corner, and the toolkit's idea of where the window is
+    // drifts by the border at each one: there the platform places the frame, in device pixels.
+    const auto id = static_cast<uintptr_t>(winId());
+    if (ombrix::platform().windowBorder(id) <= 0) {
+        return false;
+    }
+    const double scale = devicePixelRatioF();
+    const QRect device = rules::toDevice(logical, scale);
+    ombrix::Rect area{ device.x(), device.y(), device.width(), device.height() };
+    if (keepPosition) {
+        const ombrix::Rect now = ombrix::platform().windowArea(id);
+        if (now.width <= 0) {
+            return false;
+        }
+        area.x = now.x;
+        area.y = now.y;
+        area.width = qRound(logical.width() * scale);
+        area.height = qRound(logical.height() * scale);
+    }
+    return ombrix::platform().placeWindow(id, area);
 }

@@ -69,7 +69,12 @@ void HandleImage::paintEvent(QPaintEvent*)
 
 void HandleImage::mousePressEvent(QMouseEvent* event)
 {
-    emit pressed(this, event->button(), event->buttons(), event->modifiers(), event->position());
+    emit pressed(this,
+                 event->button(),
+                 event->buttons(),
+                 event->modifiers(),
+                 event->position(),
+                 event->globalPosition());
 }
 
 void HandleImage::mouseDoubleClickEvent(QMouseEvent* event)

@@ -25,7 +25,8 @@ signals:
                  Qt::MouseButton button,
                  Qt::MouseButtons buttons,
                  Qt::KeyboardModifiers modifiers,
-                 QPointF position);
+                 QPointF position,
+                 QPointF globalPosition);
     // A release of a button pressed on this handle, wherever the pointer is now.
     void released(QObject* sender,
                   Qt::MouseButton button,

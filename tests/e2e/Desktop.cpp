@@ -415,12 +415,16 @@ bool Desktop::startWindowManager()
         }
         args << "-c" << config;
     } else if (wm == "awesome") {
-        // Its default configuration, less the bar across the top of the screen, which would
-        // stand over the pattern (its title bars stay). Its wallpaper goes under the pattern,
-        // which is painted after the window manager starts.
+        // Its default configuration, less what would stand over the pattern: the bar across
+        // the top of the screen and the wallpaper, which it sets in its own time (its title
+        // bars stay).
         const QString config = dir_.filePath("awesome.lua");
         if (!writeFile(
               config,
+              "local wallpaper = require('gears.wallpaper')\n"
+              "for _, way in ipairs({ 'set', 'maximized', 'centered', 'tiled', 'fit' }) do\n"
+              "    wallpaper[way] = function() end\n"
+              "end\n"
               "dofile('/etc/xdg/awesome/rc.lua')\n"
               "for s in screen do if s.mywibox then s.mywibox.visible = false end end\n")) {
             return fail("could not write awesome's configuration");
@@ -511,10 +515,10 @@ bool Desktop::keepsWindowsOnScreen() const
     return keeping.contains(kind_.windowManager);
 }
 
-bool Desktop::minimises() const
+bool Desktop::tiles() const
 {
     static const QStringList tiling{ "i3", "bspwm", "herbstluftwm", "xmonad" };
-    return hasWindowManager() && !tiling.contains(kind_.windowManager);
+    return tiling.contains(kind_.windowManager);
 }
 
 QImage Desktop::screenPixels(const QRect& area) const

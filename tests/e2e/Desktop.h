@@ -63,9 +63,11 @@ public:
     // What a program started on this desktop needs in its environment.
     QProcessEnvironment environment() const { return env_; }
     bool hasWindowManager() const { return !kind_.windowManager.isEmpty(); }
-    // Whether the window manager takes a window off the screen when it asks to be minimised
-    // (the tiling ones have no such thing).
-    bool minimises() const;
+    // Whether the window manager tiles the windows it manages (i3, bspwm, herbstluftwm, xmonad).
+    bool tiles() const;
+    // Whether it takes a window off the screen when it asks to be minimised (the tiling ones
+    // have no such thing).
+    bool minimises() const { return hasWindowManager() && !tiles(); }
     // Whether the window manager keeps windows wholly on the screen, whatever they ask (GNOME's
     // mutter, KDE's KWin, and mutter's and metacity's descendants muffin and marco).
     bool keepsWindowsOnScreen() const;

@@ -232,14 +232,32 @@ public:
         if (!alive() || !onScreen(step)) {
             return false;
         }
-        if (!ombrix_.moveTo(to.x(), to.y())) {
-            // Some managers keep every window wholly on the screen: the step goes on where the
-            // manager put the frame.
-            const QRect at = state().geometry;
-            if (desktop_.keepsWindowsOnScreen() && state().viewable &&
-                QRect(QPoint(0, 0), desktop_.rootSize()).contains(at)) {
-                return true;
+        const QRect root(QPoint(0, 0), desktop_.rootSize());
+        const QSize size = state().geometry.size();
+        if (desktop_.keepsWindowsOnScreen() && !root.contains(QRect(to, size))) {
+            // The manager keeps every window wholly on the screen: the step goes on where it
+            // puts the frame, at the screen's edge.
+            const QPoint kept(std::clamp(to.x(), 0, root.width() - size.width()),
+                              std::clamp(to.y(), 0, root.height() - size.height()));
+            run("xdotool",
+                { "windowmove",
+                  ombrix_.windowId(),
+                  QString::number(to.x()),
+                  QString::number(to.y()) });
+            if (!waitFor([&] { return state().geometry.topLeft() == kept; })) {
+                failures << QString(
+                              "%1: asked to (%2, %3), the frame is at %4, not kept at (%5, %6)")
+                              .arg(step)
+                              .arg(to.x())
+                              .arg(to.y())
+                              .arg(state().text())
+                              .arg(kept.x())
+                              .arg(kept.y());
+                return false;
             }
+            return true;
+        }
+        if (!ombrix_.moveTo(to.x(), to.y())) {
             failures << QString("%1: could not move the frame to (%2, %3); it is at %4")
                           .arg(step)
                           .arg(to.x())
@@ -528,6 +546,14 @@ void DesktopsE2eTest::copiesExactlyOnEveryDesktop()
     Session s(desktop, ombrix, row.scale);
     QVERIFY2(waitFor([&] { return s.drawn(); }),
              qPrintable(name + ": the frame's copy button is not drawn on the screen"));
+    // A tiling manager floats the frame as a dialog; every other keeps it an ordinary window
+    // (its task bar entry, its minimise and maximise as before).
+    const QByteArray type =
+      run("xprop", { "-id", ombrix.windowId(), "_NET_WM_WINDOW_TYPE" }).out.simplified();
+    const bool dialog = type.contains("_NET_WM_WINDOW_TYPE_DIALOG");
+    if (dialog != desktop.tiles()) {
+        s.failures << QString("the frame's window type is %1").arg(QString::fromUtf8(type));
+    }
     const auto frameSize = [&] { return s.state().geometry.size(); };
     const QSize root = desktop.rootSize();
     const QList<QRect> monitors = desktop.monitors();

@@ -682,8 +682,18 @@ QRect Ombrix::geometry() const
 bool Ombrix::moveTo(int x, int y)
 {
     const QPoint target(x, y);
+    const QPoint from = geometry().topLeft();
     run("xdotool", { "windowmove", "--sync", windowId_, QString::number(x), QString::number(y) });
-    if (waitFor([&] { return geometry().topLeft() == target; }, 2000)) {
+    // Done once the window stands there, or has gone somewhere else (where the manager put it).
+    if (!waitFor(
+          [&] {
+              const QPoint now = geometry().topLeft();
+              return now == target || now != from;
+          },
+          2000)) {
+        return false;
+    }
+    if (waitFor([&] { return geometry().topLeft() == target; }, 100)) {
         return true;
     }
     // A window manager that puts the window below its title bar (awesome), or inside its

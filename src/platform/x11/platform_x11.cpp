@@ -105,17 +105,20 @@ public:
         return done;
     }
 
-    // The window manager takes the request as it takes the toolkit's, in root coordinates.
+    // The window manager takes the request as it takes the toolkit's, in root coordinates: for
+    // the corner of a border that it drew on the window itself (bspwm, xmonad), which lies that
+    // far up and left of the window's own.
     bool placeWindow(uintptr_t window, const Rect& area) override
     {
         Display* d = x11::tryConnection();
         if (!d || area.width <= 0 || area.height <= 0) {
             return false;
         }
+        const int border = windowBorder(window);
         XMoveResizeWindow(d,
                           static_cast<Window>(window),
-                          area.x,
-                          area.y,
+                          area.x - border,
+                          area.y - border,
                           static_cast<unsigned>(area.width),
                           static_cast<unsigned>(area.height));
         XFlush(d);
