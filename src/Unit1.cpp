@@ -276,8 +276,11 @@ void TForm1::resizeEvent(QResizeEvent* event)
     constexpr qint64 kTiledWithinMs = 3000;
     constexpr int kTiledBy = 8;
     const QSize off = size() - shownAt_.size();
+    // Only X11 has such managers (under XWayland the frame is not managed at all).
     if (!floatAsked_ && sinceShown_.isValid() && sinceShown_.elapsed() < kTiledWithinMs &&
-        (std::abs(off.width()) > kTiledBy || std::abs(off.height()) > kTiledBy)) {
+        (std::abs(off.width()) > kTiledBy || std::abs(off.height()) > kTiledBy) &&
+        QGuiApplication::platformName() == QLatin1String("xcb") &&
+        !ombrix::platform().underWayland()) {
         floatAsked_ = true;
         QTimer::singleShot(0, this, [this] { guarded([this] { floatOverTiling(); }); });
     }
