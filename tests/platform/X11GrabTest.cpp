@@ -87,6 +87,16 @@ bool sameShape(const std::vector<XRectangle>& a, const std::vector<XRectangle>& 
     return true;
 }
 
+// The picture of `area` is the root's plain colour all over.
+bool showsDesktop(const Pixels& picture, const Rect& area)
+{
+    bool desktop = picture.width == area.width && picture.height == area.height;
+    for (int i = 0; desktop && i < area.width * area.height; ++i) {
+        desktop = (picture.bits()[i] & 0xFFFFFFu) == kDesktop;
+    }
+    return desktop;
+}
+
 bool viewable(Display* d, Window w)
 {
     XWindowAttributes a;
@@ -178,11 +188,7 @@ TEST(grabPartsLeaveNothingBehind)
         CHECK(sameShape(shapeOf(d, w), shape));
         CHECK(waitUntil([&] { return viewable(d, w); }));
         if (!threw) {
-            bool desktop = picture.width == area.width && picture.height == area.height;
-            for (int i = 0; desktop && i < area.width * area.height; ++i) {
-                desktop = (picture.bits()[i] & 0xFFFFFFu) == kDesktop;
-            }
-            CHECK(desktop);
+            CHECK(showsDesktop(picture, area));
         }
     }
     XDestroyWindow(d, w);
@@ -297,11 +303,7 @@ TEST(aWindowWithAlphaTurnsSeeThroughAndComesBack)
         CHECK(sameShape(shapeOf(d, w), shape));
         CHECK(contents() == before);
         if (!threw) {
-            bool desktop = picture.width == area.width && picture.height == area.height;
-            for (int i = 0; desktop && i < area.width * area.height; ++i) {
-                desktop = (picture.bits()[i] & 0xFFFFFFu) == kDesktop;
-            }
-            CHECK(desktop);
+            CHECK(showsDesktop(picture, area));
         }
     }
     XFreeGC(d, gc);
