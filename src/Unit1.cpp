@@ -269,18 +269,13 @@ void TForm1::resizeEvent(QResizeEvent* event)
     QWidget::resizeEvent(event);
     guarded([this] { FormResize(this); });
     // A tiling window manager (i3, bspwm, herbstluftwm, xmonad) gives a new window a tile of
-    // its own choosing, where the frame could be neither placed nor moved. That is the only
-    // size that comes unasked so soon after the start: the frame then asks to float.
-    // Only a size far from the one asked counts: at a fractional scale the window's device
-    // pixels round to a logical size a pixel off.
+    // its own choosing, where the frame could be neither placed nor moved: a size far from the
+    // one asked, that comes in the first seconds, before the user has touched the frame. The
+    // frame then asks to float. (Under XWayland the frame is not managed at all.)
     constexpr qint64 kTiledWithinMs = 3000;
-    constexpr int kTiledBy = 8;
-    const QSize off = size() - shownAt_.size();
-    // Only X11 has such managers (under XWayland the frame is not managed at all).
     if (!floatAsked_ && sinceShown_.isValid() && sinceShown_.elapsed() < kTiledWithinMs &&
-        (std::abs(off.width()) > kTiledBy || std::abs(off.height()) > kTiledBy) &&
-        QGuiApplication::platformName() == QLatin1String("xcb") &&
-        !ombrix::platform().underWayland()) {
+        !ombrix::platform().underWayland() &&
+        ombrix::platform().sizeImposed(static_cast<uintptr_t>(winId()))) {
         floatAsked_ = true;
         QTimer::singleShot(0, this, [this] { guarded([this] { floatOverTiling(); }); });
     }

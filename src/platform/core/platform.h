@@ -154,6 +154,10 @@ public:
     // places the border's outer corner, not the window's.
     virtual int windowBorder(uintptr_t /*window*/) { return 0; }
 
+    // Whether the window manager gave a top-level window of ours a size far from the one the
+    // toolkit last asked for (a tiling manager's tile); false where the system cannot tell.
+    virtual bool sizeImposed(uintptr_t /*window*/) { return false; }
+
     // The desktop under a top-level window of ours, as it shows without the window: `area` (device
     // pixels of the desktop, like copyDesktop's) is read once the window, and any frame the
     // window manager put around it, is off the screen and what it covered has been repainted.

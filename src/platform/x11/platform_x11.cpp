@@ -13,6 +13,8 @@
 #include "x11_root_screen.h"
 #include "x11_screen.h"
 
+#include <X11/Xutil.h>
+
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -63,6 +65,27 @@ public:
             return 0;
         }
         return static_cast<int>(border);
+    }
+
+    bool sizeImposed(uintptr_t window) override
+    {
+        // The toolkit writes the size it asks for into the window's normal hints at every
+        // request; a manager that tiles the window gives it another one.
+        constexpr int kFarFrom = 8; // device pixels: a fractional scale rounds by one or two
+        Display* d = x11::tryConnection();
+        if (!d) {
+            return false;
+        }
+        x11::ErrorTrap trap(d);
+        XSizeHints hints{};
+        long supplied = 0;
+        const Rect now = x11::windowArea(d, static_cast<Window>(window));
+        if (!XGetWMNormalHints(d, static_cast<Window>(window), &hints, &supplied) ||
+            trap.failed() || !(hints.flags & (USSize | PSize)) || now.width <= 0) {
+            return false;
+        }
+        return std::abs(now.width - hints.width) > kFarFrom ||
+               std::abs(now.height - hints.height) > kFarFrom;
     }
 
     void grabUnder(uintptr_t window, const Rect& area, Pixels& into, GrabTimes* times) override
