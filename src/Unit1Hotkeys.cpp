@@ -2,6 +2,7 @@
 // program has the focus.
 
 #include "Unit1.h"
+#include "Unit3.h"
 
 #include "Errors.h"
 #include "Log.h"
@@ -109,8 +110,9 @@ void TForm1::bindDesktopShortcuts()
     }
     if (!desktopKeys_) {
         desktopKeys_ = new PortalShortcuts(QString(), this);
-        shortcutsNeedFocus_ = !desktopKeys_->offered();
-        if (shortcutsNeedFocus_) {
+        // Until the desktop has bound them, the keys need the focus.
+        shortcutsNeedFocus_ = true;
+        if (!desktopKeys_->offered()) {
             qCInfo(lcKeys,
                    "the desktop offers no global shortcuts: the shortcuts work only "
                    "while a window of ours has the focus");
@@ -123,13 +125,19 @@ void TForm1::bindDesktopShortcuts()
                 }
             });
         });
-        connect(desktopKeys_, &PortalShortcuts::bound, this, [](bool ok, const QString& why) {
+        // Only shortcuts really bound spare the focus: a session the desktop would not create,
+        // or a bind that gave back none of them, leaves the hint of the About panel shown.
+        connect(desktopKeys_, &PortalShortcuts::bound, this, [this](bool ok, const QString& why) {
+            shortcutsNeedFocus_ = !ok;
+            if (Form3) {
+                Form3->showKeysHint(shortcutsNeedFocus_);
+            }
             if (!ok) {
                 qCWarning(lcKeys, "the desktop did not bind the shortcuts: %s", qPrintable(why));
             }
         });
     }
-    if (shortcutsNeedFocus_) {
+    if (!desktopKeys_->offered()) {
         return;
     }
     QList<PortalShortcuts::Shortcut> shortcuts;

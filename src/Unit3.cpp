@@ -139,10 +139,23 @@ void TForm3::FormCreate(QObject*)
     QTextCursor top(Memo1->document());
     top.movePosition(QTextCursor::Start);
     top.insertText(QString::fromLatin1(kVersion) + u'\n' + u'\n');
-    if (Form1 && Form1->shortcutsNeedFocus()) {
-        // Said once, here: a Wayland desktop without global shortcuts hands the keys to the
-        // window that has the focus.
-        top.insertText(QString::fromUtf8(kWaylandKeysHint) + u'\n' + u'\n');
+    showKeysHint(Form1 && Form1->shortcutsNeedFocus());
+}
+
+void TForm3::showKeysHint(bool shown)
+{
+    // Said once, below the version: a Wayland desktop that binds no global shortcuts hands the
+    // keys to the window that has the focus.
+    const QString hint = QString::fromUtf8(kWaylandKeysHint) + u'\n' + u'\n';
+    const QString version = QString::fromLatin1(kVersion) + u'\n' + u'\n';
+    QTextCursor at(Memo1->document());
+    at.setPosition(version.size());
+    const bool there = Memo1->toPlainText().mid(version.size(), hint.size()) == hint;
+    if (shown && !there) {
+        at.insertText(hint);
+    } else if (!shown && there) {
+        at.setPosition(version.size() + hint.size(), QTextCursor::KeepAnchor);
+        at.removeSelectedText();
     }
 }
 

@@ -18,6 +18,9 @@ public:
     void FormCreate(QObject* Sender);
     void ColorComboBox1Change(QObject* Sender);
     void Button1Click(QObject* Sender);
+    // Shows the hint that the shortcuts need the focus above the help, or takes it away: the
+    // desktop's answer to binding them comes after the panel was made.
+    void showKeysHint(bool shown);
 
     ImageViewer* ImageViewer1 = nullptr;
     QLabel* lblExeVasion = nullptr;

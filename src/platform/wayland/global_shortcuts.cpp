@@ -186,15 +186,21 @@ void GlobalShortcuts::shortcutsBound(portal::Response& answer)
     if (!m || portal::forEachEntry(m, [&](const std::string& key) {
                   return key == "shortcuts" ? portal::readItems(m, given) : portal::skipValue(m);
               }) < 0) {
-        // The shortcuts are bound all the same; only the desktop's words for their keys are
-        // missing.
         note("The desktop portal's list of the bound shortcuts could not be read");
     }
+    bool any = false;
     for (const portal::Item& item : given) {
         const auto found = actions_.find(item.id);
         if (found != actions_.end()) {
             triggers_[found->second] = item.text("trigger_description");
+            any = true;
         }
+    }
+    // A desktop that answers the request without binding anything (KDE Plasma 5.27 opens its
+    // settings instead) has bound nothing: the keys still need the focus.
+    if (!any) {
+        fail("The desktop portal bound none of the shortcuts.");
+        return;
     }
     if (callbacks_.bound) {
         callbacks_.bound(true, {});
