@@ -15,7 +15,8 @@ org.ombrix.FakePortal on the same object:
                              portal that never answers the registry or the version);
                              "unanswered-bind" (BindShortcuts never answers, as while the
                              desktop's dialog is up)
-  SetRefuse(u code)          the next BindShortcuts answers with this response code
+  SetRefuse(u code)          the next BindShortcuts answers with this response code; 0: it
+                             answers success with no shortcut bound (as KDE Plasma 5.27's does)
   Activate(s id, s session)  emits Activated for that session ("" = the latest one)
 
 Prints "ready" once it owns the name, and ends with the bus."""
@@ -39,6 +40,7 @@ PROPERTIES = "org.freedesktop.DBus.Properties"
 CONTROL = "org.ombrix.FakePortal"
 BIND_SIGNATURE = "oa(sa{sv})sa{sv}"
 VERSION = 1
+NONE_BOUND = "none bound"  # SetRefuse(0): a success that binds nothing
 
 
 class Failure(dbus.exceptions.DBusException):
@@ -134,7 +136,7 @@ class Portal(dbus.service.Object):
 
     def reset(self):
         self.mode = "normal"
-        self.refuse = 0
+        self.refuse = None  # the next BindShortcuts's answer: a response code, or NONE_BOUND
 
     def count(self, method, sender):
         self.called[method] = self.called.get(method, 0) + 1
@@ -234,9 +236,12 @@ class Portal(dbus.service.Object):
                            "sender": str(sender), "request": request.path})
         if self.mode == "unanswered-bind":
             pass
+        elif self.refuse == NONE_BOUND:
+            request.answer(0, {"shortcuts": dbus.Array([], signature="(sa{sv})")})
+            self.refuse = None
         elif self.refuse:
             request.answer(self.refuse, {})
-            self.refuse = 0
+            self.refuse = None
         else:
             bound = dbus.Array([
                 dbus.Struct((shortcut_id, dbus.Dictionary({
@@ -273,7 +278,7 @@ class Portal(dbus.service.Object):
 
     @dbus.service.method(CONTROL, in_signature="u", out_signature="")
     def SetRefuse(self, code):
-        self.refuse = int(code)
+        self.refuse = NONE_BOUND if int(code) == 0 else int(code)
 
     @dbus.service.method(CONTROL, in_signature="ss", out_signature="")
     def Activate(self, shortcut_id, session):

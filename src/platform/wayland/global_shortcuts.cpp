@@ -199,6 +199,8 @@ void GlobalShortcuts::shortcutsBound(portal::Response& answer)
     // A desktop that answers the request without binding anything (KDE Plasma 5.27 opens its
     // settings instead) has bound nothing: the keys still need the focus.
     if (!any) {
+        triggers_.clear();
+        session_.close();
         fail("The desktop portal bound none of the shortcuts.");
         return;
     }
