@@ -185,6 +185,7 @@ private slots:
     void activation();
     void refusal_data();
     void refusal();
+    void bindsWithTheSessionWhereTheDesktopDoes();
     void bindAgainWithAnotherLetter();
     void bindAgainWhileTheDesktopAsks();
 
@@ -454,6 +455,45 @@ void PortalShortcutsTest::refusal()
     QVERIFY(bindAndWait(shortcuts, fiveShortcuts, ok, given));
     QVERIFY2(ok, qPrintable(given));
     QCOMPARE(shortcuts.triggers().size(), fiveShortcuts.size());
+}
+
+// KDE Plasma 5.27 binds the shortcuts given with the session, and its BindShortcuts would only
+// open its settings: bound at the session's creation, they are not asked for again, and their
+// presses run the actions.
+void PortalShortcutsTest::bindsWithTheSessionWhereTheDesktopDoes()
+{
+    QDBusConnection bus = connection_->bus();
+    QCOMPARE(control(bus, QStringLiteral("SetMode"), { QStringLiteral("binds-at-create") }).type(),
+             QDBusMessage::ReplyMessage);
+    const auto binds = [&] {
+        return portalState(bus)
+          .value(QStringLiteral("called"))
+          .toObject()
+          .value(QStringLiteral("BindShortcuts"))
+          .toInt();
+    };
+    const int bindsBefore = binds();
+    PortalShortcuts shortcuts(portalAddress_);
+    bool ok = false;
+    QString why;
+    QVERIFY(bindAndWait(shortcuts, fiveShortcuts, ok, why));
+    QVERIFY2(ok, qPrintable(why));
+    QCOMPARE(shortcuts.triggers().size(), fiveShortcuts.size());
+    QCOMPARE(shortcuts.triggers().value(1), QStringLiteral("Ctrl+Alt+C"));
+
+    const QJsonObject state = portalState(bus);
+    QCOMPARE(binds(), bindsBefore);
+    const QJsonArray creates = state.value(QStringLiteral("creates")).toArray();
+    QVERIFY(!creates.isEmpty());
+    QCOMPARE(creates.last().toObject().value(QStringLiteral("shortcuts")).toArray(),
+             portalForm(fiveShortcuts));
+
+    QSignalSpy activated(&shortcuts, &PortalShortcuts::activated);
+    QCOMPARE(
+      control(bus, QStringLiteral("Activate"), { QStringLiteral("ombrix-1"), QString() }).type(),
+      QDBusMessage::ReplyMessage);
+    QTRY_COMPARE_WITH_TIMEOUT(activated.size(), 1, deadlineMs);
+    QCOMPARE(activated.at(0).at(0).toInt(), 1);
 }
 
 // The portal binds a session's shortcuts once: a changed letter goes to a new session, and the

@@ -14,7 +14,9 @@ org.ombrix.FakePortal on the same object:
                              "without-shortcuts" (a portal with no GlobalShortcuts); "silent" (a
                              portal that never answers the registry or the version);
                              "unanswered-bind" (BindShortcuts never answers, as while the
-                             desktop's dialog is up)
+                             desktop's dialog is up); "binds-at-create" (as KDE Plasma 5.27:
+                             CreateSession binds the shortcuts of its options and answers them,
+                             BindShortcuts binds nothing)
   SetRefuse(u code)          the next BindShortcuts answers with this response code; 0: it
                              answers success with no shortcut bound (as KDE Plasma 5.27's does)
   Activate(s id, s session)  emits Activated for that session ("" = the latest one)
@@ -76,6 +78,16 @@ def trigger_description(trigger):
                     for part in str(trigger).split("+"))
 
 
+def bound_form(shortcuts):
+    """The shortcuts as a desktop answers them bound: each with its trigger in its own words."""
+    return dbus.Array([
+        dbus.Struct((shortcut_id, dbus.Dictionary({
+            "description": properties.get("description", ""),
+            "trigger_description": trigger_description(properties.get("preferred_trigger", "")),
+        }, signature="sv")), signature="sa{sv}")
+        for shortcut_id, properties in shortcuts], signature="(sa{sv})")
+
+
 class Request(dbus.service.Object):
     def __init__(self, bus, path, portal):
         super().__init__(bus, path)
@@ -127,6 +139,7 @@ class Portal(dbus.service.Object):
         self.closed = []
         self.closed_requests = []
         self.binds = []
+        self.creates = []
         self.last_caller = ""
         self.latest_session = ""
         self.called_by = set()
@@ -207,7 +220,12 @@ class Portal(dbus.service.Object):
         self.sessions[path] = Session(self.bus, path, sender, self)
         self.latest_session = path
         handle = dbus.ObjectPath(path) if self.mode == "session-path" else dbus.String(path)
-        request.answer(0, {"session_handle": handle})
+        results = {"session_handle": handle}
+        self.creates.append({"session": path, "shortcuts": plain(options.get("shortcuts", []))})
+        if self.mode == "binds-at-create" and options.get("shortcuts"):
+            self.sessions[path].bound = True
+            results["shortcuts"] = bound_form(options["shortcuts"])
+        request.answer(0, results)
         return request.__dbus_object_path__
 
     @dbus.service.method(SHORTCUTS, in_signature="oa(sa{sv})sa{sv}", out_signature="o",
@@ -236,6 +254,8 @@ class Portal(dbus.service.Object):
                            "sender": str(sender), "request": request.path})
         if self.mode == "unanswered-bind":
             pass
+        elif self.mode == "binds-at-create":
+            request.answer(0, {})
         elif self.refuse == NONE_BOUND:
             request.answer(0, {"shortcuts": dbus.Array([], signature="(sa{sv})")})
             self.refuse = None
@@ -243,14 +263,7 @@ class Portal(dbus.service.Object):
             request.answer(self.refuse, {})
             self.refuse = None
         else:
-            bound = dbus.Array([
-                dbus.Struct((shortcut_id, dbus.Dictionary({
-                    "description": properties.get("description", ""),
-                    "trigger_description":
-                        trigger_description(properties.get("preferred_trigger", "")),
-                }, signature="sv")), signature="sa{sv}")
-                for shortcut_id, properties in shortcuts], signature="(sa{sv})")
-            request.answer(0, {"shortcuts": bound})
+            request.answer(0, {"shortcuts": bound_form(shortcuts)})
         return request.__dbus_object_path__
 
     @dbus.service.signal(SHORTCUTS, signature="osta{sv}")
@@ -263,7 +276,8 @@ class Portal(dbus.service.Object):
                            "last_caller": self.last_caller,
                            "sessions": sorted(self.sessions), "closed": self.closed,
                            "closed_requests": self.closed_requests,
-                           "latest_session": self.latest_session, "binds": self.binds})
+                           "latest_session": self.latest_session, "binds": self.binds,
+                           "creates": self.creates})
 
     @dbus.service.method(CONTROL, in_signature="", out_signature="")
     def Reset(self):
@@ -272,7 +286,7 @@ class Portal(dbus.service.Object):
     @dbus.service.method(CONTROL, in_signature="s", out_signature="")
     def SetMode(self, mode):
         if mode not in ("normal", "session-path", "without-shortcuts", "silent",
-                        "unanswered-bind"):
+                        "unanswered-bind", "binds-at-create"):
             raise Failure("org.freedesktop.DBus.Error.InvalidArgs", f"No mode '{mode}'")
         self.mode = str(mode)
 

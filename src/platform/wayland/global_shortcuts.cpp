@@ -113,8 +113,11 @@ void GlobalShortcuts::bind(const std::vector<Shortcut>& shortcuts, const std::st
           kShortcuts,
           "CreateSession",
           portal::Append{},
-          [token](sd_bus_message* m) {
-              return portal::appendText(m, "session_handle_token", token);
+          // The shortcuts go along: KDE Plasma 5.27 binds those of the session's options
+          // (its BindShortcuts only opens its settings); the others ignore them.
+          [token, items = items()](sd_bus_message* m) {
+              int r = portal::appendText(m, "session_handle_token", token);
+              return r >= 0 ? portal::appendItemsEntry(m, "shortcuts", items) : r;
           },
           [this](portal::Response& created) { sessionCreated(created); });
     } catch (const portal::Error& e) {
@@ -144,12 +147,18 @@ void GlobalShortcuts::sessionCreated(portal::Response& created)
         fail("The desktop portal gave no global shortcuts session.");
         return;
     }
-    std::vector<portal::Item> items;
     for (const Shortcut& shortcut : wanted_) {
-        items.push_back({ kIdPrefix + std::to_string(shortcut.action),
-                          { { "description", shortcut.description },
-                            { "preferred_trigger", "CTRL+ALT+" + shortcut.key } } });
+        actions_[kIdPrefix + std::to_string(shortcut.action)] = shortcut.action;
     }
+    // Bound with the session already (KDE Plasma 5.27): asked again, that desktop would only
+    // open its settings.
+    if (takeBound(created)) {
+        if (callbacks_.bound) {
+            callbacks_.bound(true, {});
+        }
+        return;
+    }
+    const std::vector<portal::Item> items = this->items();
     try {
         request_ = std::make_unique<portal::Request>(
           *bus_,
@@ -178,28 +187,9 @@ void GlobalShortcuts::shortcutsBound(portal::Response& answer)
     if (endsOn(answer, "bind the global shortcuts")) {
         return;
     }
-    for (const Shortcut& shortcut : wanted_) {
-        actions_[kIdPrefix + std::to_string(shortcut.action)] = shortcut.action;
-    }
-    std::vector<portal::Item> given;
-    sd_bus_message* m = answer.results();
-    if (!m || portal::forEachEntry(m, [&](const std::string& key) {
-                  return key == "shortcuts" ? portal::readItems(m, given) : portal::skipValue(m);
-              }) < 0) {
-        note("The desktop portal's list of the bound shortcuts could not be read");
-    }
-    bool any = false;
-    for (const portal::Item& item : given) {
-        const auto found = actions_.find(item.id);
-        if (found != actions_.end()) {
-            triggers_[found->second] = item.text("trigger_description");
-            any = true;
-        }
-    }
-    // A desktop that answers the request without binding anything (KDE Plasma 5.27 opens its
-    // settings instead) has bound nothing: the keys still need the focus.
-    if (!any) {
-        triggers_.clear();
+    // A desktop that answers the request without binding anything has bound nothing: the keys
+    // still need the focus.
+    if (!takeBound(answer)) {
         session_.close();
         fail("The desktop portal bound none of the shortcuts.");
         return;
@@ -207,6 +197,36 @@ void GlobalShortcuts::shortcutsBound(portal::Response& answer)
     if (callbacks_.bound) {
         callbacks_.bound(true, {});
     }
+}
+
+std::vector<portal::Item> GlobalShortcuts::items() const
+{
+    std::vector<portal::Item> items;
+    for (const Shortcut& shortcut : wanted_) {
+        items.push_back({ kIdPrefix + std::to_string(shortcut.action),
+                          { { "description", shortcut.description },
+                            { "preferred_trigger", "CTRL+ALT+" + shortcut.key } } });
+    }
+    return items;
+}
+
+bool GlobalShortcuts::takeBound(portal::Response& answer)
+{
+    std::vector<portal::Item> given;
+    sd_bus_message* m = answer.results();
+    if (!m || portal::forEachEntry(m, [&](const std::string& key) {
+                  return key == "shortcuts" ? portal::readItems(m, given) : portal::skipValue(m);
+              }) < 0) {
+        note("The desktop portal's list of the bound shortcuts could not be read");
+    }
+    triggers_.clear();
+    for (const portal::Item& item : given) {
+        const auto found = actions_.find(item.id);
+        if (found != actions_.end()) {
+            triggers_[found->second] = item.text("trigger_description");
+        }
+    }
+    return !triggers_.empty();
 }
 
 void GlobalShortcuts::portalActivated(sd_bus_message* m)

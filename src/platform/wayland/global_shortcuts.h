@@ -65,6 +65,10 @@ private:
     bool endsOn(portal::Response& answer, const std::string& asked);
     void sessionCreated(portal::Response& created);
     void shortcutsBound(portal::Response& answer);
+    // The portal's items for the wanted shortcuts.
+    std::vector<portal::Item> items() const;
+    // Takes the shortcuts that an answer's results say are bound; false when none of ours is.
+    bool takeBound(portal::Response& answer);
     void portalActivated(sd_bus_message* m);
     void note(const std::string& text);
     void fail(const std::string& why);

@@ -853,4 +853,25 @@ int appendItems(sd_bus_message* m, const std::vector<Item>& items)
     return r;
 }
 
+int appendItemsEntry(sd_bus_message* m, const char* key, const std::vector<Item>& items)
+{
+    int r = sd_bus_message_open_container(m, SD_BUS_TYPE_DICT_ENTRY, "sv");
+    if (r >= 0) {
+        r = sd_bus_message_append(m, "s", key);
+    }
+    if (r >= 0) {
+        r = sd_bus_message_open_container(m, SD_BUS_TYPE_VARIANT, "a(sa{sv})");
+    }
+    if (r >= 0) {
+        r = appendItems(m, items);
+    }
+    if (r >= 0) {
+        r = sd_bus_message_close_container(m);
+    }
+    if (r >= 0) {
+        r = sd_bus_message_close_container(m);
+    }
+    return r;
+}
+
 } // namespace ombrix::wayland::portal

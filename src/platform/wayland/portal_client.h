@@ -284,5 +284,7 @@ int appendUint(sd_bus_message* m, const char* key, uint32_t value);
 int appendBool(sd_bus_message* m, const char* key, bool value);
 // A whole a(sa{sv}) argument.
 int appendItems(sd_bus_message* m, const std::vector<Item>& items);
+// The same as an entry of an a{sv} being written.
+int appendItemsEntry(sd_bus_message* m, const char* key, const std::vector<Item>& items);
 
 } // namespace ombrix::wayland::portal
