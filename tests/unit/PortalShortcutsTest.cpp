@@ -6,12 +6,17 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
 #include <QDBusReply>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -188,6 +193,7 @@ private slots:
     void bindsWithTheSessionWhereTheDesktopDoes();
     void bindAgainWithAnotherLetter();
     void bindAgainWhileTheDesktopAsks();
+    void kdePlasmaBindsAndRunsThem();
 
 private:
     bool bindAndWait(PortalShortcuts& shortcuts,
@@ -573,6 +579,105 @@ void PortalShortcutsTest::bindAgainWhileTheDesktopAsks()
               .contains(asked.value(QStringLiteral("session"))));
     QVERIFY(lastBind(bus).value(QStringLiteral("session")) !=
             asked.value(QStringLiteral("session")));
+}
+
+// KDE Plasma 5.27's own portal backend and its global shortcuts daemon (kglobalaccel), on a bus
+// of their own: the five shortcuts bound, and a press that the daemon runs (as its keys would)
+// reaching the program as the action.
+void PortalShortcutsTest::kdePlasmaBindsAndRunsThem()
+{
+    const QString accel = QStandardPaths::findExecutable(QStringLiteral("kglobalaccel5"));
+    const QString backend =
+      QStringLiteral("/usr/lib/x86_64-linux-gnu/libexec/xdg-desktop-portal-kde");
+    const QString frontend = QStringLiteral("/usr/libexec/xdg-desktop-portal");
+    const QString portalFile = QStringLiteral("/usr/share/xdg-desktop-portal/portals/kde.portal");
+    for (const QString& needed : { accel, backend, frontend, portalFile }) {
+        QVERIFY2(!needed.isEmpty() && QFileInfo::exists(needed),
+                 qPrintable("not installed: " + needed + " (scripts/deps test installs it)"));
+    }
+    QVERIFY2(qEnvironmentVariableIsSet("DISPLAY"),
+             "kglobalaccel needs an X server (scripts/xsession)");
+    QString error;
+    PrivateBus bus;
+    const QString address = bus.start(error);
+    QVERIFY2(!address.isEmpty(), qPrintable(error));
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    QDir(home.path()).mkpath(QStringLiteral("portals"));
+    QVERIFY(QFile::copy(portalFile, home.filePath(QStringLiteral("portals/kde.portal"))));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
+    environment.insert(QStringLiteral("HOME"), home.path());
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("KDE"));
+    environment.insert(QStringLiteral("XDG_DESKTOP_PORTAL_DIR"),
+                       home.filePath(QStringLiteral("portals")));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    QProcess services[3];
+    const QString programs[3] = { accel, backend, frontend };
+    const QString names[3] = { QStringLiteral("org.kde.kglobalaccel"),
+                               QStringLiteral("org.freedesktop.impl.portal.desktop.kde"),
+                               portalService };
+    const Connection watcher(address);
+    for (int i = 0; i < 3; ++i) {
+        services[i].setProcessEnvironment(environment);
+        services[i].setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        services[i].setStandardOutputFile(QProcess::nullDevice());
+        diesWithTest(services[i]);
+        services[i].start(programs[i], {});
+        QTRY_VERIFY2_WITH_TIMEOUT(watcher.bus().interface()->isServiceRegistered(names[i]),
+                                  qPrintable(programs[i] + " took no name on the bus"),
+                                  deadlineMs);
+    }
+    const auto stopAll = qScopeGuard([&] {
+        for (QProcess& service : services) {
+            stop(service);
+        }
+    });
+
+    PortalShortcuts shortcuts(address);
+    QVERIFY(shortcuts.offered());
+    bool ok = false;
+    QString why;
+    QVERIFY(bindAndWait(shortcuts, fiveShortcuts, ok, why));
+    QVERIFY2(ok, qPrintable(why));
+    QCOMPARE(shortcuts.triggers().size(), fiveShortcuts.size());
+    QCOMPARE(shortcuts.triggers().value(1), QStringLiteral("Ctrl+Alt+C"));
+
+    // The daemon's component for the session holds the shortcuts by their ids.
+    QDBusMessage components = QDBusMessage::createMethodCall(QStringLiteral("org.kde.kglobalaccel"),
+                                                             QStringLiteral("/kglobalaccel"),
+                                                             QStringLiteral("org.kde.KGlobalAccel"),
+                                                             QStringLiteral("allComponents"));
+    const QDBusMessage listed = watcher.bus().call(components, QDBus::Block, deadlineMs);
+    QVERIFY2(listed.type() == QDBusMessage::ReplyMessage, qPrintable(listed.errorMessage()));
+    QString component;
+    for (const QDBusObjectPath& path :
+         qdbus_cast<QList<QDBusObjectPath>>(listed.arguments().value(0))) {
+        const QDBusMessage names = watcher.bus().call(
+          QDBusMessage::createMethodCall(QStringLiteral("org.kde.kglobalaccel"),
+                                         path.path(),
+                                         QStringLiteral("org.kde.kglobalaccel.Component"),
+                                         QStringLiteral("shortcutNames")),
+          QDBus::Block,
+          deadlineMs);
+        if (names.arguments().value(0).toStringList().contains(QStringLiteral("ombrix-1"))) {
+            component = path.path();
+        }
+    }
+    QVERIFY2(!component.isEmpty(), "kglobalaccel holds no component with the shortcuts");
+
+    QSignalSpy activated(&shortcuts, &PortalShortcuts::activated);
+    QDBusMessage press =
+      QDBusMessage::createMethodCall(QStringLiteral("org.kde.kglobalaccel"),
+                                     component,
+                                     QStringLiteral("org.kde.kglobalaccel.Component"),
+                                     QStringLiteral("invokeShortcut"));
+    press << QStringLiteral("ombrix-4");
+    const QDBusMessage pressed = watcher.bus().call(press, QDBus::Block, deadlineMs);
+    QVERIFY2(pressed.type() == QDBusMessage::ReplyMessage, qPrintable(pressed.errorMessage()));
+    QTRY_COMPARE_WITH_TIMEOUT(activated.size(), 1, deadlineMs);
+    QCOMPARE(activated.at(0).at(0).toInt(), 4);
 }
 
 QTEST_GUILESS_MAIN(PortalShortcutsTest)
