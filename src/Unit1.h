@@ -167,10 +167,11 @@ private:
     void StartWindowDrag();
     void StartWindowResize();
     void setMaximised(bool on);
-    // Places the frame at `logical` (keeping where it stands, when asked) through the platform,
-    // where the window manager drew a border on the window; false elsewhere, where the toolkit
-    // is to do it.
-    bool placeOverBorder(const QRect& logical, bool keepPosition);
+    // Places the frame at `logical` through the platform, where the window manager drew a
+    // border on the window; false elsewhere, where the toolkit is to do it.
+    bool placeOverBorder(const QRect& logical);
+    // Where the window stands as a drag begins, and whether it has such a border.
+    void takeDragStart();
     void runShortcut(int action);
     // Gives the window its shape: the two rings and the controls, each control as its opacity
     // shows it where no compositing manager blends windows.
@@ -198,6 +199,7 @@ private:
     QRect dragStart_;
     QPoint dragStartPosition_;     // pos(): with the window manager's frame
     ombrix::Rect dragStartDevice_; // where the window stood, in device pixels
+    bool dragBordered_ = false;    // with a border of the window manager's on it
     bool maximised_ = false;
     QRect shownAt_;            // where the frame was first shown
     QElapsedTimer sinceShown_; // since then

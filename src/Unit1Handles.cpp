@@ -166,7 +166,7 @@ void TForm1::StartWindowDrag()
     drag_ = Drag::Move;
     dragStart_ = geometry();
     dragStartPosition_ = pos();
-    dragStartDevice_ = ombrix::platform().windowArea(static_cast<uintptr_t>(winId()));
+    takeDragStart();
     if (sizingCursor_) {
         QGuiApplication::restoreOverrideCursor();
         sizingCursor_ = false;
@@ -177,6 +177,7 @@ void TForm1::StartWindowResize()
 {
     drag_ = Drag::Resize;
     dragStart_ = geometry();
+    takeDragStart();
     // A second press while the first resize still runs (another button with the left one held)
     // must not stack a second pointer that the one release would leave behind.
     if (!sizingCursor_) {
@@ -188,14 +189,16 @@ void TForm1::StartWindowResize()
 void TForm1::handleDragged(QPointF globalPosition)
 {
     const QPoint offset = (globalPosition - dragPressed_).toPoint();
+    const double scale = devicePixelRatioF();
+    const auto id = static_cast<uintptr_t>(winId());
     if (drag_ == Drag::Move) {
-        const double scale = devicePixelRatioF();
+        // Where the window manager drew a border on the window, in device pixels through the
+        // platform (see placeOverBorder).
         ombrix::Rect to = dragStartDevice_;
         to.x += qRound(offset.x() * scale);
         to.y += qRound(offset.y() * scale);
-        if (to.width > 0 && ombrix::platform().windowBorder(static_cast<uintptr_t>(winId())) > 0 &&
-            ombrix::platform().placeWindow(static_cast<uintptr_t>(winId()), to)) {
-            return; // see placeOverBorder
+        if (dragBordered_ && ombrix::platform().placeWindow(id, to)) {
+            return;
         }
         // The pressed point stays under the pointer. A move asks for the position of the
         // window manager's frame (its title bar, its border), which pos() is, where geometry()
@@ -205,10 +208,22 @@ void TForm1::handleDragged(QPointF globalPosition)
         // The top-left corner stays; the bottom-right corner follows the pointer.
         const QSize size(std::max(kMinimumSide, dragStart_.width() + offset.x()),
                          std::max(kMinimumSide, dragStart_.height() + offset.y()));
-        if (!placeOverBorder(QRect(QPoint(), size), true)) {
-            resize(size);
+        ombrix::Rect to = dragStartDevice_;
+        to.width = qRound(size.width() * scale);
+        to.height = qRound(size.height() * scale);
+        if (dragBordered_ && ombrix::platform().placeWindow(id, to)) {
+            return;
         }
+        resize(size);
     }
+}
+
+void TForm1::takeDragStart()
+{
+    // Asked once a drag, not at every move of the pointer: both are round trips to the server.
+    const auto id = static_cast<uintptr_t>(winId());
+    dragStartDevice_ = ombrix::platform().windowArea(id);
+    dragBordered_ = dragStartDevice_.width > 0 && ombrix::platform().windowBorder(id) > 0;
 }
 
 void TForm1::handleReleased(QObject*, QPointF globalPosition)
@@ -353,13 +368,13 @@ void TForm1::setMaximised(bool on)
         // A borderless window maximised fills its whole display, task bar included: on X11
         // the window manager's maximise would leave the panels out, so we set the size.
         QScreen* display = screen() ? screen() : QGuiApplication::primaryScreen();
-        if (!placeOverBorder(display->geometry(), false)) {
+        if (!placeOverBorder(display->geometry())) {
             setGeometry(display->geometry());
         }
     }
 }
 
-bool TForm1::placeOverBorder(const QRect& logical, bool keepPosition)
+bool TForm1::placeOverBorder(const QRect& logical)
 {
     // A window manager that draws a border on the window itself (bspwm, xmonad) takes the
     // toolkit's requests for the border's corner, and the toolkit's idea of where the window is
@@ -368,18 +383,7 @@ bool TForm1::placeOverBorder(const QRect& logical, bool keepPosition)
     if (ombrix::platform().windowBorder(id) <= 0) {
         return false;
     }
-    const double scale = devicePixelRatioF();
-    const QRect device = rules::toDevice(logical, scale);
-    ombrix::Rect area{ device.x(), device.y(), device.width(), device.height() };
-    if (keepPosition) {
-        const ombrix::Rect now = ombrix::platform().windowArea(id);
-        if (now.width <= 0) {
-            return false;
-        }
-        area.x = now.x;
-        area.y = now.y;
-        area.width = qRound(logical.width() * scale);
-        area.height = qRound(logical.height() * scale);
-    }
-    return ombrix::platform().placeWindow(id, area);
+    const QRect device = rules::toDevice(logical, devicePixelRatioF());
+    return ombrix::platform().placeWindow(
+      id, { device.x(), device.y(), device.width(), device.height() });
 }

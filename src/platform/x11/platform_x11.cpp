@@ -53,18 +53,7 @@ public:
     int windowBorder(uintptr_t window) override
     {
         Display* d = x11::tryConnection();
-        if (!d) {
-            return 0;
-        }
-        x11::ErrorTrap trap(d);
-        Window root = 0;
-        int x = 0, y = 0;
-        unsigned int w = 0, h = 0, border = 0, depth = 0;
-        if (!XGetGeometry(d, static_cast<Window>(window), &root, &x, &y, &w, &h, &border, &depth) ||
-            trap.failed()) {
-            return 0;
-        }
-        return static_cast<int>(border);
+        return d ? x11::windowBorder(d, static_cast<Window>(window)) : 0;
     }
 
     bool sizeImposed(uintptr_t window) override
@@ -137,7 +126,7 @@ public:
         if (!d || area.width <= 0 || area.height <= 0) {
             return false;
         }
-        const int border = windowBorder(window);
+        const int border = x11::windowBorder(d, static_cast<Window>(window));
         XMoveResizeWindow(d,
                           static_cast<Window>(window),
                           area.x - border,

@@ -236,6 +236,18 @@ Rect windowArea(Display* d, Window window)
     return { rx, ry, static_cast<int>(w), static_cast<int>(h) };
 }
 
+int windowBorder(Display* d, Window window)
+{
+    ErrorTrap trap(d);
+    Window root = 0;
+    int x = 0, y = 0;
+    unsigned int w = 0, h = 0, border = 0, depth = 0;
+    if (!XGetGeometry(d, window, &root, &x, &y, &w, &h, &border, &depth) || trap.failed()) {
+        return 0;
+    }
+    return static_cast<int>(border);
+}
+
 bool setWindowShape(Display* d, Window window, const std::vector<Rect>& parts)
 {
     if (!extensions(d).shape) {

@@ -22,6 +22,9 @@ namespace ombrix::x11
 
 // Where a window stands on the root; empty when the server cannot tell.
 Rect windowArea(Display* d, Window window);
+// The width of the border on the window itself (one that a window manager drew); 0 when the
+// server cannot tell.
+int windowBorder(Display* d, Window window);
 
 // A window's contents made see-through, and its opacity 0, while it is off the screen.
 class SeeThroughWindow;
